@@ -1,0 +1,49 @@
+# GoogleTest for the test programs: the machine's package natively, built
+# from Debian's googletest sources when cross-compiling.
+if(CMAKE_CROSSCOMPILING)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# quorvel_gtest(<name> SOURCES ... LIBRARIES ...): one GoogleTest program,
+# its cases registered with CTest one by one.
+function(quorvel_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main Threads::Threads ${ARG_LIBRARIES})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# quorvel_c_header_check(<name> SOURCE <file.c> LIBRARY <target>): a plain C
+# program built against a library's public header, so no C++ leaks into it.
+function(quorvel_c_header_check name)
+  cmake_parse_arguments(ARG "" "SOURCE;LIBRARY" "" ${ARGN})
+  add_executable(${name} ${ARG_SOURCE})
+  set_target_properties(${name} PROPERTIES LINKER_LANGUAGE C C_STANDARD 99 C_EXTENSIONS OFF)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARY})
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()
+
+# quorvel_fuzz_target(<name> SOURCES ... LIBRARIES ...): a libFuzzer program,
+# built only with QUORVEL_FUZZ into <build>/fuzz/ and gathered under the
+# target fuzz_targets.
+if(QUORVEL_FUZZ AND NOT TARGET fuzz_targets)
+  add_custom_target(fuzz_targets)
+endif()
+function(quorvel_fuzz_target name)
+  if(NOT QUORVEL_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} EXCLUDE_FROM_ALL ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  add_dependencies(fuzz_targets ${name})
+endfunction()
