@@ -1,4 +1,7 @@
 include(GNUInstallDirs)
+if(WIN32)
+  include(WindowsBuild)
+endif()
 
 # quorvel_shared_library(<name> SOURCES ... HEADER <public header> EXPORT_MACRO_DEFINE <define>)
 #

@@ -5,19 +5,29 @@ if(CMAKE_CROSSCOMPILING)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  add_library(GTest::gtest_main ALIAS gtest_main)
+  if(NOT TARGET GTest::gtest_main)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
+  if(WIN32)
+    include(WindowsWine)
+  endif()
 else()
   find_package(GTest REQUIRED)
 endif()
 include(GoogleTest)
 
 # quorvel_gtest(<name> SOURCES ... LIBRARIES ...): one GoogleTest program,
-# its cases registered with CTest one by one.
+# its cases registered with CTest one by one. Under an emulator every start
+# costs seconds, so there the whole program is one CTest test.
 function(quorvel_gtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest_main Threads::Threads ${ARG_LIBRARIES})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()
 
 # quorvel_c_header_check(<name> SOURCE <file.c> LIBRARY <target>): a plain C

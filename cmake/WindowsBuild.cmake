@@ -1,0 +1,30 @@
+# Windows build settings shared by every target.
+
+# Programs and DLLs land in one directory, so test programs find the DLLs
+# they link without any search-path set-up.
+if(NOT CMAKE_RUNTIME_OUTPUT_DIRECTORY)
+  set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endif()
+
+# quorvel_import_library(<target> DLL <name.dll> DEF <file.def>): an import
+# library for a DLL that is not on the build machine, made at build time from
+# the list of the entry points that are used, so the linker binds exactly
+# those names to that DLL.
+function(quorvel_import_library target)
+  cmake_parse_arguments(ARG "" "DLL;DEF" "" ${ARGN})
+  if(NOT CMAKE_DLLTOOL)
+    find_program(CMAKE_DLLTOOL NAMES ${QUORVEL_MINGW_TRIPLET}-dlltool dlltool REQUIRED)
+  endif()
+  set(archive ${CMAKE_CURRENT_BINARY_DIR}/import/${target}.a)
+  add_custom_command(
+    OUTPUT ${archive}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/import
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${ARG_DEF} --dllname ${ARG_DLL} --output-lib ${archive}
+    DEPENDS ${ARG_DEF}
+    COMMENT "Import library for ${ARG_DLL}"
+    VERBATIM)
+  add_custom_target(${target}_archive DEPENDS ${archive})
+  add_library(${target} STATIC IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${archive})
+  add_dependencies(${target} ${target}_archive)
+endfunction()
