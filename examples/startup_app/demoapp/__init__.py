@@ -1,0 +1,1 @@
+"""The demonstration application's modules."""

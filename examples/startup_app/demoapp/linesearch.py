@@ -1,0 +1,54 @@
+"""One line search driven through dcsrch_ by reverse communication."""
+
+import ctypes
+
+from demoapp.native import TASK_LENGTH, dot
+
+FTOL = 1e-4
+GTOL = 0.9
+XTOL = 0.1
+STPMAX = 1e10
+MAX_EVALUATIONS = 40
+
+
+def _failure(message):
+    error = RuntimeError(message)
+    error.caption = "Demo: line search failed"
+    return error
+
+
+def line_search(libraries, fun, x, f, grad, direction, stp):
+    """A step along direction that meets the strong Wolfe conditions.
+
+    Returns (step, new x, its f, its gradient, evaluations). A warning from
+    the search is accepted when the step still lowered f.
+    """
+    c_double = ctypes.c_double
+    step, f_c = c_double(stp), c_double(f)
+    g_c = c_double(dot(libraries, grad, direction))
+    ftol, gtol, xtol = c_double(FTOL), c_double(GTOL), c_double(XTOL)
+    stpmin, stpmax = c_double(0.0), c_double(STPMAX)
+    task = ctypes.create_string_buffer(TASK_LENGTH)
+    task.raw = b"START".ljust(TASK_LENGTH)
+    isave = (ctypes.c_int * 2)()
+    dsave = (c_double * 13)()
+    byref = ctypes.byref
+    new_x, new_f, new_grad = x, f, grad
+    evaluations = 0
+    while True:
+        libraries["linesearch"].dcsrch_(byref(step), byref(f_c), byref(g_c), byref(ftol),
+                                        byref(gtol), byref(xtol), task, byref(stpmin),
+                                        byref(stpmax), isave, dsave, TASK_LENGTH)
+        text = task.raw.decode("ascii", "replace").rstrip()
+        if not text.startswith("FG"):
+            break
+        if evaluations == MAX_EVALUATIONS:
+            raise _failure("No acceptable step after %d evaluations." % evaluations)
+        new_x = [xi + step.value * di for xi, di in zip(x, direction)]
+        new_f, new_grad = fun(new_x)
+        evaluations += 1
+        f_c.value = new_f
+        g_c.value = dot(libraries, new_grad, direction)
+    if text.startswith("CONV") or (text.startswith("WARN") and new_f < f):
+        return step.value, new_x, new_f, new_grad, evaluations
+    raise _failure("The line search stopped: %s" % text)
