@@ -1,0 +1,51 @@
+# quorvel_launcher_resources(<target> [BIN_DIR <dir under the prefix>])
+#
+# Windows: the icon, version block and manifest go into the program, and the
+# image gets the properties of a windowed program: GUI subsystem 6.0, ASLR
+# with high-entropy addresses, NX, terminal-server aware, 1 MiB stack reserve
+# with 4 KiB committed, wide entry point wWinMain, no wildcard expansion.
+# Elsewhere: the same artwork is installed as freedesktop icons together with
+# a desktop entry that starts the installed program.
+set(QUORVEL_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(QUORVEL_ICON_SIZES 16 32 48 64 96 128 256)
+
+function(quorvel_launcher_resources target)
+  cmake_parse_arguments(ARG "" "BIN_DIR" "" ${ARGN})
+  if(NOT DEFINED ARG_BIN_DIR)
+    set(ARG_BIN_DIR .)
+  endif()
+  set(dir ${QUORVEL_RESOURCE_DIR})
+  if(WIN32)
+    target_sources(${target} PRIVATE ${dir}/quorvel.rc)
+    set_source_files_properties(${dir}/quorvel.rc PROPERTIES
+      OBJECT_DEPENDS "${dir}/quorvel.ico;${dir}/quorvel.manifest")
+    set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+    if(MINGW)
+      # The start-up object that turns off the runtime's wildcard expansion of
+      # the command line.
+      execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=CRT_noglob.o
+        OUTPUT_VARIABLE noglob OUTPUT_STRIP_TRAILING_WHITESPACE)
+      target_link_options(${target} PRIVATE
+        -municode -mwindows ${noglob}
+        LINKER:--subsystem,windows:6.0
+        LINKER:--major-os-version,6 LINKER:--minor-os-version,0
+        LINKER:--dynamicbase LINKER:--high-entropy-va LINKER:--nxcompat LINKER:--tsaware
+        "SHELL:-Xlinker --stack -Xlinker 1048576,4096")
+    endif()
+    return()
+  endif()
+
+  foreach(size IN LISTS QUORVEL_ICON_SIZES)
+    install(FILES ${dir}/icons/quorvel-${size}.png
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+      RENAME quorvel.png)
+  endforeach()
+  # The entry names the program by its installed path, known only at install
+  # time (cmake --install --prefix).
+  install(CODE "
+    set(QUORVEL_EXEC \"\${CMAKE_INSTALL_PREFIX}/${ARG_BIN_DIR}/$<TARGET_FILE_NAME:${target}>\")
+    cmake_path(NORMAL_PATH QUORVEL_EXEC)
+    configure_file(\"${dir}/quorvel.desktop.in\"
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/quorvel.desktop\" @ONLY)
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/quorvel.desktop\")")
+endfunction()
