@@ -19,8 +19,7 @@ Phi quadratic(double s) { return {(s - 3.0) * (s - 3.0), 2.0 * (s - 3.0)}; }
 Phi quartic(double s) { return {std::pow(s - 1.5, 4) - s, 4.0 * std::pow(s - 1.5, 3) - 1.0}; }
 Phi wave(double s) { return {-s / (s * s + 2.0), (s * s - 2.0) / ((s * s + 2.0) * (s * s + 2.0))}; }
 
-template <Phi (*phi)(double)>
-void BM_dcsrch_per_call(benchmark::State &state) {
+template <Phi (*phi)(double)> void BM_dcsrch_per_call(benchmark::State &state) {
   const double ftol = 1e-3, gtol = 0.1, xtol = 0.1, stpmin = 0.0, stpmax = 100.0;
   const Phi at0 = phi(0.0);
   // Record the evaluations of one search once, then replay them: the timed
@@ -34,7 +33,8 @@ void BM_dcsrch_per_call(benchmark::State &state) {
     for (;;) {
       dcsrch_(&stp, &f, &g, &ftol, &gtol, &xtol, task, &stpmin, &stpmax, isave, dsave, 60);
       ++calls;
-      if (std::strncmp(task, "FG", 2) != 0 || calls == 64) break;
+      if (std::strncmp(task, "FG", 2) != 0 || calls == 64)
+        break;
       const Phi p = phi(stp);
       fs[calls - 1] = f = p.f;
       gs[calls - 1] = g = p.g;
@@ -53,9 +53,9 @@ void BM_dcsrch_per_call(benchmark::State &state) {
   }
   state.SetItemsProcessed(state.iterations() * calls);
   state.counters["calls_per_search"] = calls;
-  state.counters["ns_per_call"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * calls),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_call"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * calls),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_dcsrch_per_call<quadratic>)->Name("dcsrch/quadratic");
 BENCHMARK(BM_dcsrch_per_call<quartic>)->Name("dcsrch/quartic");

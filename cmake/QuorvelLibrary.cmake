@@ -28,7 +28,7 @@ function(quorvel_shared_library name)
   if(NOT APPLE)
     target_link_options(${name} PRIVATE -Wl,--as-needed)
   endif()
-  if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT QUORVEL_SANITIZE)
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT QUORVEL_SANITIZE AND NOT QUORVEL_FUZZ)
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
   endif()
   install(TARGETS ${name}

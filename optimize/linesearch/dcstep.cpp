@@ -27,13 +27,14 @@ struct CubicTerms {
 // Terms of the cubic through (st1, f1) and (st2, f2) with the derivatives
 // d_a and d_b, added to theta in that order. Case 3 alone clamps a negative
 // (or NaN) radicand to zero.
-CubicTerms cubic_terms(double st1, double f1, double st2, double f2, double d_a,
-                       double d_b, bool clamp_radicand) {
+CubicTerms cubic_terms(double st1, double f1, double st2, double f2, double d_a, double d_b,
+                       bool clamp_radicand) {
   const double theta = three * (f1 - f2) / (st2 - st1) + d_a + d_b;
   const double s = max_of(max_of(std::fabs(theta), std::fabs(d_a)), std::fabs(d_b));
   const double theta_s = theta / s;
   double radicand = theta_s * theta_s - (d_a / s) * (d_b / s);
-  if (clamp_radicand && !(radicand > zero)) radicand = zero;
+  if (clamp_radicand && !(radicand > zero))
+    radicand = zero;
   return {theta, s * std::sqrt(radicand)};
 }
 
@@ -47,12 +48,10 @@ double cubic_ratio(double gamma, double theta, double d_near, double d_far) {
 
 } // namespace
 
-extern "C" LINESEARCH_API void dcstep_(double *stx_io, double *fx_io, double *dx_io,
-                                       double *sty_io, double *fy_io, double *dy_io,
-                                       double *stp_io, const double *fp_in,
-                                       const double *dp_in, int *brackt_io,
-                                       const double *stpmin_in,
-                                       const double *stpmax_in) {
+extern "C" LINESEARCH_API void dcstep_(double *stx_io, double *fx_io, double *dx_io, double *sty_io,
+                                       double *fy_io, double *dy_io, double *stp_io,
+                                       const double *fp_in, const double *dp_in, int *brackt_io,
+                                       const double *stpmin_in, const double *stpmax_in) {
   // Everything is read before anything is written, so the outputs may share
   // storage with inputs.
   const double stx = *stx_io, fx = *fx_io, dx = *dx_io;
@@ -69,7 +68,8 @@ extern "C" LINESEARCH_API void dcstep_(double *stx_io, double *fx_io, double *dx
     // stp. Take the cubic step if it is nearer to stx than the quadratic
     // step, else the midpoint of the two.
     CubicTerms c = cubic_terms(stx, fx, stp, fp, dx, dp, false);
-    if (stp < stx) c.gamma = -c.gamma;
+    if (stp < stx)
+      c.gamma = -c.gamma;
     const double r = cubic_ratio(c.gamma, c.theta, dx, dp);
     const double stpc = stx + r * (stp - stx);
     const double stpq = stx + ((dx / ((fx - fp) / (stp - stx) + dx)) / two) * (stp - stx);
@@ -82,7 +82,8 @@ extern "C" LINESEARCH_API void dcstep_(double *stx_io, double *fx_io, double *dx
     // Case 2: derivatives of opposite sign bracket a minimiser. Take the
     // cubic or the secant step, whichever is farther from stp.
     CubicTerms c = cubic_terms(stx, fx, stp, fp, dx, dp, false);
-    if (stp > stx) c.gamma = -c.gamma;
+    if (stp > stx)
+      c.gamma = -c.gamma;
     const double r = cubic_ratio(c.gamma, c.theta, dp, dx);
     const double stpc = stp + r * (stx - stp);
     const double stpq = stp + (dp / (dp - dx)) * (stx - stp);
@@ -93,7 +94,8 @@ extern "C" LINESEARCH_API void dcstep_(double *stx_io, double *fx_io, double *dx
     // step is used only when the cubic tends to infinity in the direction of
     // the step; otherwise the limit on that side stands in for it.
     CubicTerms c = cubic_terms(stx, fx, stp, fp, dx, dp, true);
-    if (stp > stx) c.gamma = -c.gamma;
+    if (stp > stx)
+      c.gamma = -c.gamma;
     const double p = (c.gamma - dp) + c.theta;
     const double q = (c.gamma + (dx - dp)) + c.gamma;
     const double r = p / q;
@@ -120,7 +122,8 @@ extern "C" LINESEARCH_API void dcstep_(double *stx_io, double *fx_io, double *dx
   } else if (brackt) {
     // Case 4, bracketed: the cubic step through stp and sty, without limit.
     CubicTerms c = cubic_terms(stp, fp, sty, fy, dy, dp, false);
-    if (stp > sty) c.gamma = -c.gamma;
+    if (stp > sty)
+      c.gamma = -c.gamma;
     const double r = cubic_ratio(c.gamma, c.theta, dp, dy);
     stpf = stp + r * (sty - stp);
   } else {
