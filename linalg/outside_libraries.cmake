@@ -1,0 +1,59 @@
+# The outside numerical libraries: BLAS, CBLAS and LAPACK, found with FindBLAS
+# and FindLAPACK (BLA_VENDOR selects a vendor). The CBLAS routines live in the
+# BLAS library on Debian's reference build and in most vendor builds; a
+# separate libcblas is looked for only when they are not there.
+#
+# Defines the interface targets outside_blas, outside_cblas and
+# outside_lapack, which carry nothing but the libraries to link.
+include(CheckFunctionExists)
+
+find_package(BLAS REQUIRED)
+find_package(LAPACK REQUIRED)
+
+# check_function_exists caches by result variable, so every check gets its own.
+function(linalg_require_functions libraries what)
+  set(CMAKE_REQUIRED_LIBRARIES ${libraries})
+  set(CMAKE_REQUIRED_QUIET ON)
+  set(missing "")
+  foreach(fn IN LISTS ARGN)
+    check_function_exists(${fn} LINALG_HAVE_${fn})
+    if(NOT LINALG_HAVE_${fn})
+      list(APPEND missing ${fn})
+    endif()
+  endforeach()
+  if(missing)
+    message(FATAL_ERROR
+      "${what} (${libraries}) lacks ${missing}. blaswrap and cblassub need the CBLAS "
+      "routines cblas_cdotc_sub, cblas_cdotu_sub, cblas_zdotc_sub, cblas_zdotu_sub and "
+      "the LAPACK routines sladiv_, dladiv_: install a BLAS/LAPACK that provides them "
+      "or choose another with -DBLA_VENDOR=..., or name the CBLAS library with "
+      "-DLINALG_CBLAS_LIBRARIES=...")
+  endif()
+endfunction()
+
+set(cblas_routines cblas_cdotc_sub cblas_cdotu_sub cblas_zdotc_sub cblas_zdotu_sub)
+
+if(NOT DEFINED LINALG_CBLAS_LIBRARIES)
+  set(CMAKE_REQUIRED_LIBRARIES ${BLAS_LIBRARIES})
+  set(CMAKE_REQUIRED_QUIET ON)
+  check_function_exists(cblas_zdotc_sub LINALG_BLAS_CARRIES_CBLAS)
+  unset(CMAKE_REQUIRED_LIBRARIES)
+  if(LINALG_BLAS_CARRIES_CBLAS)
+    set(cblas_default ${BLAS_LIBRARIES})
+  else()
+    find_library(LINALG_CBLAS_LIBRARY cblas)
+    set(cblas_default ${LINALG_CBLAS_LIBRARY} ${BLAS_LIBRARIES})
+  endif()
+  set(LINALG_CBLAS_LIBRARIES ${cblas_default} CACHE STRING "Libraries that provide the CBLAS routines")
+endif()
+
+linalg_require_functions("${LINALG_CBLAS_LIBRARIES}" "The CBLAS library" ${cblas_routines})
+linalg_require_functions("${LAPACK_LIBRARIES}" "The LAPACK library" sladiv_ dladiv_)
+message(STATUS "BLAS: ${BLAS_LIBRARIES}; CBLAS: ${LINALG_CBLAS_LIBRARIES}; LAPACK: ${LAPACK_LIBRARIES}")
+
+add_library(outside_blas INTERFACE)
+target_link_libraries(outside_blas INTERFACE ${BLAS_LIBRARIES} ${BLAS_LINKER_FLAGS})
+add_library(outside_cblas INTERFACE)
+target_link_libraries(outside_cblas INTERFACE ${LINALG_CBLAS_LIBRARIES})
+add_library(outside_lapack INTERFACE)
+target_link_libraries(outside_lapack INTERFACE ${LAPACK_LIBRARIES} ${LAPACK_LINKER_FLAGS})
