@@ -1,0 +1,217 @@
+// Turns the exception that stopped __startup__ into what the user sees and
+// into the exit status. Every step that can fail is itself reported, with
+// less and less help from the interpreter.
+#include <limits.h>
+
+#include "launcher.h"
+#include "platform/platform.h"
+
+PyObject *new_ref_or_none(PyObject *object) {
+  PyObject *reference = object != nullptr ? object : Py_None;
+  Py_INCREF(reference);
+  return reference;
+}
+
+int show_error_box(PyObject *caption, PyObject *text) {
+  // A str holding NUL has no wide form: the box then gets a null instead,
+  // and the conversion's own error must not linger into later calls.
+  wchar_t *wide_caption = PyUnicode_AsWideCharString(caption, nullptr);
+  if (wide_caption == nullptr)
+    PyErr_Clear();
+  wchar_t *wide_text = PyUnicode_AsWideCharString(text, nullptr);
+  if (wide_text == nullptr)
+    PyErr_Clear();
+  show_wide_box(wide_text, wide_caption);
+  PyMem_Free(wide_caption);
+  PyMem_Free(wide_text);
+  return -1;
+}
+
+namespace {
+
+// report_fatal after a failed step: the step's exception is of no further
+// use and would otherwise be pending while the interpreter shuts down.
+int report_fatal_after_error(const char *message) {
+  PyErr_Clear();
+  return report_fatal(message);
+}
+
+// The caption attribute of value when it holds a str, else null with no
+// error pending.
+PyObject *str_caption_of(PyObject *value) {
+  PyObject *caption = value != nullptr ? PyObject_GetAttrString(value, "caption") : nullptr;
+  if (caption != nullptr && PyUnicode_Check(caption))
+    return caption;
+  Py_XDECREF(caption);
+  PyErr_Clear();
+  return nullptr;
+}
+
+// Status for an int code of SystemExit. A value the process status cannot
+// carry becomes -1, never a truncation that might read as success.
+int exit_status_of(PyObject *code) {
+  long status = PyLong_AsLong(code);
+  if (status == -1 && PyErr_Occurred())
+    PyErr_Clear();
+  if (status < INT_MIN || status > INT_MAX)
+    return -1;
+  return static_cast<int>(status);
+}
+
+// Steps 3 to 13 of the report of an ordinary exception, owning nothing that
+// the caller passes.
+int report_triple(PyObject *type, PyObject *value, PyObject *traceback) {
+  int result = -1;
+  PyObject *args = nullptr, *hook_result = nullptr, *module = nullptr, *format = nullptr;
+  PyObject *lines = nullptr, *separator = nullptr, *text = nullptr, *caption = nullptr;
+  PyObject *hook = nullptr, *default_hook = nullptr;
+
+  args = PyTuple_New(3);
+  if (args == nullptr) {
+    result = report_secondary_failure(value, "Cannot create args tuple.");
+    goto done;
+  }
+  PyTuple_SET_ITEM(args, 0, new_ref_or_none(type));
+  PyTuple_SET_ITEM(args, 1, new_ref_or_none(value));
+  PyTuple_SET_ITEM(args, 2, new_ref_or_none(traceback));
+
+  hook = PySys_GetObject("excepthook");
+  default_hook = PySys_GetObject("__excepthook__");
+  if (hook != nullptr && hook != default_hook) {
+    hook_result = PyObject_CallObject(hook, args);
+    if (hook_result == nullptr)
+      result = report_secondary_failure(value, "Error in sys.excepthook.");
+    goto done;
+  }
+
+  module = PyImport_ImportModule("traceback");
+  if (module == nullptr) {
+    result = report_secondary_failure(value, "Cannot import traceback module.");
+    goto done;
+  }
+  format = PyObject_GetAttrString(module, "format_exception");
+  if (format == nullptr) {
+    result = report_secondary_failure(value, "Cannot get format_exception method.");
+    goto done;
+  }
+  lines = PyObject_CallObject(format, args);
+  if (lines == nullptr) {
+    result = report_secondary_failure(value, "Exception raised when calling format_exception.");
+    goto done;
+  }
+  separator = PyUnicode_FromString("");
+  if (separator == nullptr) {
+    result = report_secondary_failure(value, "Cannot create empty string object.");
+    goto done;
+  }
+  text = PyUnicode_Join(separator, lines);
+  if (text == nullptr) {
+    result = report_secondary_failure(value, "Cannot join exception strings.");
+    goto done;
+  }
+  caption = str_caption_of(value);
+  if (caption == nullptr)
+    caption = PyUnicode_FromString("Zundrel: Python error in main script");
+  if (caption == nullptr)
+    result = report_secondary_failure(value, "Cannot create default caption string.");
+  else
+    result = show_error_box(caption, text);
+
+done:
+  // A failed secondary report may have finalised the interpreter already.
+  if (!Py_IsInitialized())
+    return result;
+  Py_XDECREF(caption);
+  Py_XDECREF(text);
+  Py_XDECREF(separator);
+  Py_XDECREF(lines);
+  Py_XDECREF(format);
+  Py_XDECREF(module);
+  Py_XDECREF(hook_result);
+  Py_XDECREF(args);
+  return result;
+}
+
+} // namespace
+
+int report_exception() {
+  if (PyErr_ExceptionMatches(PyExc_SystemExit))
+    return report_system_exit();
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  int result = report_triple(type, value, traceback);
+  if (!Py_IsInitialized())
+    return result;
+  Py_XDECREF(traceback);
+  Py_XDECREF(value);
+  Py_XDECREF(type);
+  return result;
+}
+
+int report_system_exit() {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+
+  // Settled before the code is looked at, even when no box follows.
+  PyObject *caption = str_caption_of(value);
+  if (caption == nullptr)
+    caption = PyUnicode_FromString("Zundrel: Application Terminated");
+  if (caption == nullptr)
+    return report_fatal_after_error("Cannot create caption string object.");
+
+  PyObject *code = value != nullptr ? PyObject_GetAttrString(value, "code") : nullptr;
+  if (code == nullptr) {
+    PyErr_Clear();
+    code = new_ref_or_none(value);
+  }
+  if (code == Py_None)
+    Py_Exit(0);
+  if (PyLong_Check(code))
+    Py_Exit(exit_status_of(code));
+
+  PyObject *message = PyObject_Str(code);
+  if (message == nullptr)
+    return report_fatal_after_error("Cannot get string representation of messsage.");
+  show_error_box(caption, message);
+  Py_Exit(1);
+}
+
+int report_secondary_failure(PyObject *value, const char *context) {
+  PyObject *type, *secondary, *traceback;
+  PyErr_Fetch(&type, &secondary, &traceback);
+  PyErr_NormalizeException(&type, &secondary, &traceback);
+
+  // After report_fatal the interpreter is gone, and with it every object
+  // below: those paths return at once.
+  PyObject *context_text = PyUnicode_FromString(context);
+  if (context_text == nullptr)
+    return report_fatal_after_error("Cannot create context message string object.");
+  PyObject *format = PyUnicode_FromString("%s\nException: %s\nOriginal Exception: %s");
+  if (format == nullptr)
+    return report_fatal_after_error("Cannot create format string object.");
+  PyObject *args = PyTuple_New(3);
+  if (args == nullptr)
+    return report_fatal_after_error("Cannot create format args tuple.");
+  PyTuple_SET_ITEM(args, 0, context_text);
+  PyTuple_SET_ITEM(args, 1, new_ref_or_none(secondary));
+  PyTuple_SET_ITEM(args, 2, new_ref_or_none(value));
+  PyObject *text = PyUnicode_Format(format, args);
+  if (text == nullptr)
+    return report_fatal_after_error("Cannot format exception values.");
+  PyObject *caption =
+      PyUnicode_FromString("Zundrel: Python error in main script (traceback unavailable)");
+  if (caption == nullptr)
+    return report_fatal_after_error("Cannot create caption string object.");
+  int result = show_error_box(caption, text);
+
+  Py_DECREF(caption);
+  Py_DECREF(text);
+  Py_DECREF(args);
+  Py_DECREF(format);
+  Py_XDECREF(traceback);
+  Py_XDECREF(secondary);
+  Py_XDECREF(type);
+  return result;
+}

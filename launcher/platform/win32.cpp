@@ -1,0 +1,44 @@
+// The launcher's platform services on Windows: thin calls of the system and
+// of the C runtime, which owns the argument vector.
+#include <shlwapi.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include "platform.h"
+
+#if !defined(_UCRT)
+#error "The launcher runs on the Universal C Runtime: build with -D_UCRT and link ucrt"
+#endif
+
+extern "C" const char search_path_format[] = "%ls\\lib\\library.zip;%ls\\lib";
+
+extern "C" {
+
+unsigned module_file_name(wchar_t *buffer, unsigned size) {
+  // A path that does not fit comes back cut short with the full size.
+  return GetModuleFileNameW(nullptr, buffer, size);
+}
+
+void remove_file_spec(wchar_t *path) { PathRemoveFileSpecW(path); }
+
+void combine_path(wchar_t *destination, const wchar_t *directory, const wchar_t *name) {
+  PathCombineW(destination, directory, name);
+}
+
+int set_library_directory(const wchar_t *directory) { return SetDllDirectoryW(directory) ? 1 : 0; }
+
+void show_narrow_box(const char *text, const char *caption) {
+  MessageBoxA(nullptr, text, caption, MB_ICONERROR);
+}
+
+void show_wide_box(const wchar_t *text, const wchar_t *caption) {
+  MessageBoxW(nullptr, text, caption, MB_ICONERROR);
+}
+
+int *argument_count() { return __p___argc(); }
+
+wchar_t ***argument_vector() { return __p___wargv(); }
+
+} // extern "C"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return launcher_main(); }
