@@ -7,6 +7,21 @@
 # outside_lapack, which carry nothing but the libraries to link.
 include(CheckFunctionExists)
 
+# Cross-built for Windows: the outside DLLs are not on the build machine, so
+# each gets an import library naming exactly the entry points used here.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  if(NOT COMMAND quorvel_import_library)
+    include(WindowsBuild)
+  endif()
+  foreach(outside blas cblas lapack)
+    quorvel_import_library(outside_${outside}_import DLL lib${outside}.dll
+      DEF ${CMAKE_CURRENT_LIST_DIR}/windows/lib${outside}.def)
+    add_library(outside_${outside} INTERFACE)
+    target_link_libraries(outside_${outside} INTERFACE outside_${outside}_import)
+  endforeach()
+  return()
+endif()
+
 find_package(BLAS REQUIRED)
 find_package(LAPACK REQUIRED)
 
