@@ -255,9 +255,16 @@ class Runner:
             "PATH": "/usr/bin:/bin",
             # Whatever the locale says, file names and arguments are UTF-8.
             "LC_ALL": "C",
+            # For a sanitizer build: stacks through the interpreter, which has
+            # no frame pointers, must reach its entry points by name so that
+            # its own leaks can be told from the launcher's.
+            "ASAN_OPTIONS": "fast_unwind_on_malloc=0:malloc_context_size=64",
             "LSAN_OPTIONS": f"suppressions={options.leak_suppressions}:print_suppressions=0",
             "UBSAN_OPTIONS": "print_stacktrace=1",
         }
+        symbolizer = shutil.which("llvm-symbolizer") or shutil.which("llvm-symbolizer-14")
+        if symbolizer:
+            self.base_env["ASAN_SYMBOLIZER_PATH"] = symbolizer
 
     def copy_installation(self, name):
         directory = os.path.join(self.workspace, name)
