@@ -6,7 +6,7 @@ and everything on standard error (where this platform shows the boxes:
 caption, line feed, text, line feed) exactly.
 
 usage: run_scenarios.py GROUP --installed DIR --fault-injection PROGRAM
-                        --probe EXTENSION LIBRARY --leak-suppressions FILE
+                        --probe EXTENSION LIBRARY
 """
 
 import argparse
@@ -255,16 +255,7 @@ class Runner:
             "PATH": "/usr/bin:/bin",
             # Whatever the locale says, file names and arguments are UTF-8.
             "LC_ALL": "C",
-            # For a sanitizer build: stacks through the interpreter, which has
-            # no frame pointers, must reach its entry points by name so that
-            # its own leaks can be told from the launcher's.
-            "ASAN_OPTIONS": "fast_unwind_on_malloc=0:malloc_context_size=64",
-            "LSAN_OPTIONS": f"suppressions={options.leak_suppressions}:print_suppressions=0",
-            "UBSAN_OPTIONS": "print_stacktrace=1",
         }
-        symbolizer = shutil.which("llvm-symbolizer") or shutil.which("llvm-symbolizer-14")
-        if symbolizer:
-            self.base_env["ASAN_SYMBOLIZER_PATH"] = symbolizer
 
     def copy_installation(self, name):
         directory = os.path.join(self.workspace, name)
@@ -408,7 +399,6 @@ def main():
     parser.add_argument("--installed", required=True)
     parser.add_argument("--fault-injection", required=True)
     parser.add_argument("--probe", nargs=2, required=True)
-    parser.add_argument("--leak-suppressions", required=True)
     options = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="quorvel-") as workspace:
         runner = Runner(options, workspace)

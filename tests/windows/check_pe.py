@@ -46,16 +46,24 @@ LIBRARIES = {
     },
 }
 
-# The entry points quorvel.exe needs from the system, by DLL. The runtime's own
-# start-up adds more from kernel32 and msvcrt.
+# The entry points quorvel.exe needs, by DLL. The program runs on the
+# Universal CRT (reached through its api-ms-win-crt-* contract DLLs), like
+# python38.dll; the runtime's own start-up adds more from it and kernel32.
+UCRT_RUNTIME = "api-ms-win-crt-runtime-l1-1-0.dll"
 PROGRAM_IMPORTS = {
     "kernel32.dll": ["GetModuleFileNameW", "SetDllDirectoryW"],
     "shlwapi.dll": ["PathRemoveFileSpecW", "PathCombineW"],
     "user32.dll": ["MessageBoxA", "MessageBoxW"],
-    "msvcrt.dll": ["__p___argc", "__p___wargv", "exit"],
-    "python38.dll": ["Py_Initialize", "Py_Finalize", "Py_SetPath", "Py_SetProgramName",
-                     "PySys_SetArgv", "PyImport_ImportModule", "Py_NoSiteFlag",
-                     "Py_FrozenFlag", "Py_IgnoreEnvironmentFlag"],
+    UCRT_RUNTIME: ["__p___argc", "__p___wargv", "exit"],
+    "python38.dll": [
+        "Py_NoSiteFlag", "Py_FrozenFlag", "Py_IgnoreEnvironmentFlag", "Py_SetProgramName",
+        "Py_SetPath", "Py_DecodeLocale", "PyMem_RawMalloc", "PyMem_RawFree", "PyOS_snprintf",
+        "Py_Initialize", "PySys_SetArgv", "Py_Finalize", "Py_Exit", "PyImport_ImportModule",
+        "PyObject_GetAttrString", "PyObject_CallObject", "PySys_GetObject",
+        "PyErr_ExceptionMatches", "PyExc_SystemExit", "PyErr_Fetch", "PyErr_NormalizeException",
+        "PyErr_Clear", "PyTuple_New", "PyUnicode_FromString", "PyUnicode_Join",
+        "PyUnicode_Format", "PyUnicode_AsWideCharString", "PyObject_Str", "PyLong_AsLong",
+        "PyMem_Free", "_Py_NoneStruct"],
 }
 
 ICON_SIZES = [256, 128, 96, 64, 48, 32, 16]
@@ -144,9 +152,9 @@ def check_program_image(report, pe):
 
 def check_program_imports(report, pe):
     imports = imports_by_dll(pe)
-    allowed = set(PROGRAM_IMPORTS)
-    report.equal("imported DLLs beyond the system, runtime and Python", sorted(set(imports) - allowed),
-                 [])
+    unexpected = [dll for dll in imports
+                  if dll not in PROGRAM_IMPORTS and not dll.startswith("api-ms-win-crt-")]
+    report.equal("imported DLLs beyond the system, the Universal CRT and Python", unexpected, [])
     for dll, routines in PROGRAM_IMPORTS.items():
         missing = sorted(set(routines) - set(imports.get(dll, [])))
         report.equal(f"routines missing from the imports of {dll}", missing, [])

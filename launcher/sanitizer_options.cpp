@@ -1,0 +1,25 @@
+// Linked into sanitizer builds of the launcher only, so that every run of
+// such a build, whoever starts it, checks the launcher and not the
+// interpreter it embeds.
+
+// The interpreter has no frame pointers: leak stacks need the slow unwinder
+// to reach its entry points by name.
+extern "C" __attribute__((visibility("default"))) const char *__asan_default_options() {
+  return "fast_unwind_on_malloc=0:malloc_context_size=64" LAUNCHER_SYMBOLIZER_OPTION;
+}
+
+extern "C" __attribute__((visibility("default"))) const char *__lsan_default_options() {
+  return "print_suppressions=0";
+}
+
+// Memory the interpreter keeps for itself until the process ends: what its
+// start-up and the initialisation of its modules allocate, the slots of its
+// statically allocated types, and what the Python code it runs leaves behind
+// at finalisation. Buffers that the interpreter hands to the launcher (search
+// path text, decoded paths, wide strings) are not covered: those must be freed.
+extern "C" __attribute__((visibility("default"))) const char *__lsan_default_suppressions() {
+  return "leak:Py_InitializeFromConfig\n"
+         "leak:PyModule_ExecDef\n"
+         "leak:PyType_Ready\n"
+         "leak:_PyEval_EvalFrameDefault\n";
+}
