@@ -1,5 +1,6 @@
 // The launcher's platform services on Windows: thin calls of the system and
 // of the C runtime, which owns the argument vector.
+#include <locale.h>
 #include <shlwapi.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -41,4 +42,10 @@ wchar_t ***argument_vector() { return __p___wargv(); }
 
 } // extern "C"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return launcher_main(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  // The search path passes through narrow text on its way to the
+  // interpreter: as UTF-8 it names any directory, whatever the code page.
+  // The interpreter shares this runtime and sets its own locale later.
+  setlocale(LC_CTYPE, ".UTF-8");
+  return launcher_main();
+}
