@@ -374,6 +374,9 @@ def check_layout(runner, directory):
     runner.check("installed files", set(), expected - present)
     runner.check("extension modules installed", True,
                  any(name.startswith("_ctypes.") for name in present))
+    with open(os.path.join(directory, "quorvel"), "rb") as program:
+        runner.check("shipped program has no fault injection", False,
+                     b"QUORVEL_FAIL" in program.read())
     with zipfile.ZipFile(os.path.join(lib, "library.zip")) as archive:
         names = archive.namelist()
     runner.check("archive holds bytecode only", [], [n for n in names if not n.endswith(".pyc")])
