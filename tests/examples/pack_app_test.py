@@ -96,7 +96,11 @@ class PackAppTest(unittest.TestCase):
         broken["tools/shared.py"] = "VALUE = (\n"
         no_startup = app_files("v1")
         del no_startup["__startup__.py"]
+        shadowing = app_files("v1")
+        shadowing["json.py"] = "VALUE = 1\n"
         cases = [
+            ("standard module name", self.app("shadowing", shadowing), self.installation, [],
+             "taken by the standard library: json"),
             ("syntax error", self.app("broken", broken), self.installation, [], "SyntaxError"),
             ("no startup module", self.app("nostartup", no_startup), self.installation, [],
              "no __startup__.py"),
