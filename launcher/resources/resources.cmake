@@ -3,11 +3,29 @@
 # Windows: the icon, version block and manifest go into the program, and the
 # image gets the properties of a windowed program: GUI subsystem 6.0, ASLR
 # with high-entropy addresses, NX, terminal-server aware, 1 MiB stack reserve
-# with 4 KiB committed, wide entry point wWinMain, no wildcard expansion.
-# Elsewhere: the same artwork is installed as freedesktop icons together with
-# a desktop entry that starts the installed program.
+# with 4 KiB committed. Elsewhere: the same artwork is installed as
+# freedesktop icons together with a desktop entry that starts the installed
+# program.
 set(QUORVEL_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(QUORVEL_ICON_SIZES 16 32 48 64 96 128 256)
+
+# quorvel_windowed_program(<target>): the image properties and start-up of a
+# windowed program with the wide entry point wWinMain, the command line split
+# without wildcard expansion.
+function(quorvel_windowed_program target)
+  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+  if(NOT MINGW)
+    return()
+  endif()
+  execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=CRT_noglob.o
+    OUTPUT_VARIABLE noglob OUTPUT_STRIP_TRAILING_WHITESPACE)
+  target_link_options(${target} PRIVATE
+    -municode -mwindows ${noglob}
+    LINKER:--subsystem,windows:6.0
+    LINKER:--major-os-version,6 LINKER:--minor-os-version,0
+    LINKER:--dynamicbase LINKER:--high-entropy-va LINKER:--nxcompat LINKER:--tsaware
+    "SHELL:-Xlinker --stack -Xlinker 1048576,4096")
+endfunction()
 
 function(quorvel_launcher_resources target)
   cmake_parse_arguments(ARG "" "BIN_DIR" "" ${ARGN})
@@ -19,19 +37,7 @@ function(quorvel_launcher_resources target)
     target_sources(${target} PRIVATE ${dir}/quorvel.rc)
     set_source_files_properties(${dir}/quorvel.rc PROPERTIES
       OBJECT_DEPENDS "${dir}/quorvel.ico;${dir}/quorvel.manifest")
-    set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
-    if(MINGW)
-      # The start-up object that turns off the runtime's wildcard expansion of
-      # the command line.
-      execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=CRT_noglob.o
-        OUTPUT_VARIABLE noglob OUTPUT_STRIP_TRAILING_WHITESPACE)
-      target_link_options(${target} PRIVATE
-        -municode -mwindows ${noglob}
-        LINKER:--subsystem,windows:6.0
-        LINKER:--major-os-version,6 LINKER:--minor-os-version,0
-        LINKER:--dynamicbase LINKER:--high-entropy-va LINKER:--nxcompat LINKER:--tsaware
-        "SHELL:-Xlinker --stack -Xlinker 1048576,4096")
-    endif()
+    quorvel_windowed_program(${target})
     return()
   endif()
 

@@ -55,9 +55,10 @@ else()
   target_link_libraries(Python3::Python INTERFACE python38)
 endif()
 
+# quorvel_ucrt: compile and link on the Universal CRT. With mingw-w64, the
+# compiler's own link specification with ucrt in place of msvcrt.
+add_library(quorvel_ucrt INTERFACE)
 if(MINGW)
-  # The compiler's own link specification with the Universal CRT in place
-  # of msvcrt.
   set(ucrt_specs ${CMAKE_CURRENT_BINARY_DIR}/ucrt.specs)
   execute_process(COMMAND ${CMAKE_C_COMPILER} -dumpspecs OUTPUT_VARIABLE specs
     COMMAND_ERROR_IS_FATAL ANY)
@@ -69,6 +70,7 @@ if(MINGW)
   if(NOT old_specs STREQUAL specs)
     file(WRITE ${ucrt_specs} "${specs}")
   endif()
-  target_compile_definitions(Python3::Python INTERFACE _UCRT)
-  target_link_options(Python3::Python INTERFACE -specs=${ucrt_specs})
+  target_compile_definitions(quorvel_ucrt INTERFACE _UCRT)
+  target_link_options(quorvel_ucrt INTERFACE -specs=${ucrt_specs})
 endif()
+target_link_libraries(Python3::Python INTERFACE quorvel_ucrt)

@@ -54,8 +54,8 @@
 #define DOUBLE_IS_LITTLE_ENDIAN_IEEE754 1
 #define PY_FORMAT_SIZE_T "z"
 
-#include <stddef.h>
 #include <basetsd.h>
+#include <stddef.h>
 /* The interpreter's Py_ssize_t is the Windows SSIZE_T. */
 typedef SSIZE_T ssize_t;
 #define HAVE_SSIZE_T 1

@@ -1,0 +1,85 @@
+// The launcher's Win32 platform layer, run under the real start-up of a
+// windowed wide-character program: the runtime calls wWinMain, which calls
+// launcher_main, here the checks. Expects to be started as
+//
+//   platform_test.exe <program directory> *.txt "a b"
+//
+// from a directory that holds a .txt file, with the probe DLLs only in
+// <program directory>\lib.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "platform.h"
+
+namespace {
+
+int failures = 0;
+
+void expect(bool condition, const char *what) {
+  if (!condition) {
+    ++failures;
+    printf("FAILED: %s\n", what);
+  }
+}
+
+void expect_text(const wchar_t *actual, const wchar_t *expected, const char *what) {
+  const bool same = wcscmp(actual, expected) == 0;
+  expect(same, what);
+  if (!same)
+    printf("  got      %ls\n  expected %ls\n", actual, expected);
+}
+
+} // namespace
+
+extern "C" int launcher_main() {
+  const int argc = *argument_count();
+  wchar_t **argv = *argument_vector();
+  expect(argc == 4, "four arguments");
+  if (argc != 4)
+    return 1;
+  const wchar_t *dir = argv[1];
+  wchar_t expected_path[512], expected_lib[512];
+  swprintf(expected_path, 512, L"%ls\\platform_test.exe", dir);
+  swprintf(expected_lib, 512, L"%ls\\lib", dir);
+  expect_text(argv[2], L"*.txt", "a wildcard pattern arrives unexpanded");
+  expect_text(argv[3], L"a b", "a quoted argument arrives as one");
+
+  wchar_t path[executable_path_size] = {};
+  const unsigned length = module_file_name(path, executable_path_size);
+  expect_text(path, expected_path, "executable path");
+  expect(length == wcslen(path), "length of the executable path");
+
+  wchar_t cut[8];
+  wmemset(cut, L'#', 8);
+  expect(module_file_name(cut, 8) == 8, "a path that does not fit returns the buffer size");
+
+  wchar_t executable_dir[executable_path_size];
+  wmemcpy(executable_dir, path, executable_path_size);
+  remove_file_spec(executable_dir);
+  expect_text(executable_dir, dir, "directory of the executable");
+
+  wchar_t lib_dir[lib_dir_size] = {};
+  combine_path(lib_dir, executable_dir, L"lib");
+  expect_text(lib_dir, expected_lib, "lib beside the executable");
+
+  char search_path[1056];
+  snprintf(search_path, sizeof search_path, search_path_format, L"D:\\App", L"D:\\App");
+  expect(strcmp(search_path, "D:\\App\\lib\\library.zip;D:\\App\\lib") == 0,
+         "module search path from the directory");
+
+  expect(LoadLibraryW(L"probe_root.dll") == nullptr, "the probe is not found before");
+  expect(set_library_directory(lib_dir) != 0, "set_library_directory succeeds");
+  HMODULE root = LoadLibraryW(L"probe_root.dll");
+  expect(root != nullptr, "a DLL only in lib, depending on another only in lib, loads");
+  if (root != nullptr) {
+    auto value = reinterpret_cast<int (*)()>(
+        reinterpret_cast<void *>(GetProcAddress(root, "probe_root_value")));
+    expect(value != nullptr && value() == 42, "the probe answers through its dependency");
+  }
+
+  printf("%s\n", failures == 0 ? "all checks passed" : "checks failed");
+  return failures == 0 ? 0 : 1;
+}
