@@ -1,9 +1,10 @@
 /*
  * Interpreter configuration for building the launcher for Windows x86-64
- * against the interpreter's generic headers (of any version from 3.8 on),
- * in place of the platform configuration header that a Windows installation
- * of Python ships. It describes the ABI of python38.dll: LLP64 data model,
- * 16-bit wchar_t, entry points imported from the DLL.
+ * against the build machine's interpreter headers (a later version than 3.8
+ * serves, since only the 3.8 stable ABI is used), in place of the platform
+ * configuration header that a Windows installation of Python ships. It
+ * describes the ABI of python38.dll: LLP64 data model, 16-bit wchar_t, entry
+ * points imported from the DLL.
  *
  * The launcher is held to the stable ABI of 3.8; the few entry points that
  * it needs beyond it are declared below exactly as python38.dll exports them.
