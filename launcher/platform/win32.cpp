@@ -16,8 +16,12 @@ extern "C" const char search_path_format[] = "%ls\\lib\\library.zip;%ls\\lib";
 extern "C" {
 
 unsigned module_file_name(wchar_t *buffer, unsigned size) {
-  // A path that does not fit comes back cut short with the full size.
-  return GetModuleFileNameW(nullptr, buffer, size);
+  // A path that does not fit comes back cut short with the full size; not
+  // every implementation terminates it then.
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, size);
+  if (length >= size && size > 0)
+    buffer[size - 1] = L'\0';
+  return length;
 }
 
 void remove_file_spec(wchar_t *path) { PathRemoveFileSpecW(path); }

@@ -55,6 +55,7 @@ extern "C" int launcher_main() {
   wchar_t cut[8];
   wmemset(cut, L'#', 8);
   expect(module_file_name(cut, 8) == 8, "a path that does not fit returns the buffer size");
+  expect(cut[7] == L'\0', "a path that does not fit is terminated");
 
   wchar_t executable_dir[executable_path_size];
   wmemcpy(executable_dir, path, executable_path_size);
