@@ -56,7 +56,7 @@ else()
 endif()
 
 # quorvel_ucrt: compile and link on the Universal CRT. With mingw-w64, the
-# compiler's own link specification with ucrt in place of msvcrt.
+# compiler's own specs file, with ucrt in place of msvcrt.
 add_library(quorvel_ucrt INTERFACE)
 if(MINGW)
   set(ucrt_specs ${CMAKE_CURRENT_BINARY_DIR}/ucrt.specs)

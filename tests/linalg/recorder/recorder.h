@@ -22,6 +22,13 @@
 #define RECORDER_API __attribute__((visibility("default")))
 #endif
 
+// The stand-ins' own entry points, exported under the outside libraries' names.
+#if defined(_WIN32)
+#define STAND_IN_API __declspec(dllexport)
+#else
+#define STAND_IN_API __attribute__((visibility("default")))
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif

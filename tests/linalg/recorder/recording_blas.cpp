@@ -3,12 +3,6 @@
 // recorded, never read, so tests may pass addresses of anything.
 #include "recorder.h"
 
-#if defined(_WIN32)
-#define STAND_IN_API __declspec(dllexport)
-#else
-#define STAND_IN_API __attribute__((visibility("default")))
-#endif
-
 namespace {
 
 template <typename T>

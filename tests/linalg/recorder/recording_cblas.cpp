@@ -2,12 +2,6 @@
 // result through an argument. Count and increments arrive by value.
 #include "recorder.h"
 
-#if defined(_WIN32)
-#define STAND_IN_API __declspec(dllexport)
-#else
-#define STAND_IN_API __attribute__((visibility("default")))
-#endif
-
 namespace {
 
 void answer(const char *routine, int n, const void *x, int incx, const void *y, int incy, void *dot,

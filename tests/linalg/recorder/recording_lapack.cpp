@@ -2,12 +2,6 @@
 // four inputs, as the real ones do, and store the reply as the quotient.
 #include "recorder.h"
 
-#if defined(_WIN32)
-#define STAND_IN_API __declspec(dllexport)
-#else
-#define STAND_IN_API __attribute__((visibility("default")))
-#endif
-
 namespace {
 
 template <typename T>
