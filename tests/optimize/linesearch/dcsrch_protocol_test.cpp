@@ -68,8 +68,7 @@ TEST_P(DcsrchStartChecks, ReportsLastFailingCheckOrStarts) {
   s.stpmin = c.stpmin;
   s.stpmax = c.stpmax;
   poison_state(s);
-  set_task(s, "START");
-  call(s);
+  start(s);
 
   EXPECT_EQ(task_word(s), c.task);
   EXPECT_EQ(s.stp, c.stp) << "the START call never moves stp";
@@ -88,8 +87,7 @@ TEST(DcsrchStart, InitialisesTheSavedState) {
   s.stpmin = 1e-3;
   s.stpmax = 8;
   s.stp = 2;
-  set_task(s, "START");
-  call(s);
+  start(s);
   EXPECT_EQ(s.isave[0], 0);
   EXPECT_EQ(s.isave[1], 1);
   const double expected[LINESEARCH_DSAVE_SIZE] = {
@@ -101,8 +99,7 @@ TEST(DcsrchStart, InitialisesTheSavedState) {
 TEST(DcsrchStart, ZeroFirstStepSavesZeroUpperLimit) {
   Search s;
   s.stp = 0;
-  set_task(s, "START");
-  call(s);
+  start(s);
   EXPECT_EQ(task_word(s), "FG");
   EXPECT_EQ(s.dsave[10], 0.0);
 }
@@ -110,8 +107,7 @@ TEST(DcsrchStart, ZeroFirstStepSavesZeroUpperLimit) {
 // Messages are blank-padded or cut to the buffer's length, never beyond it.
 TEST(DcsrchTaskBuffer, SixtyCharactersReceiveFgAndBlanks) {
   Search s;
-  set_task(s, "START");
-  call(s);
+  start(s);
   EXPECT_EQ(task_text(s), "FG" + std::string(58, ' '));
 }
 
@@ -121,8 +117,7 @@ TEST(DcsrchTaskBuffer, TenCharactersCutTheErrorMessage) {
   s.stp = 0.5;
   s.stpmin = 1;
   poison_state(s);
-  set_task(s, "START");
-  call(s);
+  start(s);
   EXPECT_EQ(task_text(s), "ERROR: STP");
   EXPECT_EQ(s.stp, 0.5);
   EXPECT_TRUE(state_is_poisoned(s));
@@ -151,8 +146,7 @@ TEST(DcsrchTaskBuffer, ShortBufferIsNeverReadOrWrittenBeyondItsLength) {
 
     // Valid saved state of a search that has just started.
     Search s;
-    set_task(s, "START");
-    call(s);
+    start(s);
     s.f = -0.5; // converges, but a buffer this short cannot hold the verdict
     s.g = -0.1;
     dcsrch_(&s.stp, &s.f, &s.g, &s.ftol, &s.gtol, &s.xtol, t.block, &s.stpmin, &s.stpmax, s.isave,
@@ -169,8 +163,7 @@ TEST(DcsrchTaskBuffer, NegativeLengthWritesNothing) {
   GuardedTask t = guarded_task("START", 5);
   const std::string before(t.block, sizeof t.block);
   Search s;
-  set_task(s, "START");
-  call(s);
+  start(s);
   dcsrch_(&s.stp, &s.f, &s.g, &s.ftol, &s.gtol, &s.xtol, t.block, &s.stpmin, &s.stpmax, s.isave,
           s.dsave, -1);
   EXPECT_EQ(std::string(t.block, sizeof t.block), before);
@@ -187,8 +180,7 @@ class DcsrchStartWord : public ::testing::TestWithParam<StartVariant> {};
 TEST_P(DcsrchStartWord, OnlyTheExactLeadingWordStarts) {
   // A search at its first evaluation, where the function already converges.
   Search s;
-  set_task(s, "START");
-  call(s);
+  start(s);
   s.f = -0.5;
   s.g = -0.1;
   set_task(s, GetParam().task);
@@ -210,8 +202,7 @@ TEST(DcsrchContinuation, StopsAgainAfterConvergenceOrWarning) {
   for (const char *verdict : {"CONVERGENCE", "WARNING: STP = STPMAX"}) {
     SCOPED_TRACE(verdict);
     Search s;
-    set_task(s, "START");
-    call(s);
+    start(s);
     set_task(s, verdict);
     s.f = 100; // no test holds at this value
     s.g = -5;
@@ -224,8 +215,7 @@ TEST(DcsrchContinuation, StopsAgainAfterConvergenceOrWarning) {
 
 TEST(DcsrchContinuation, FirstCallConvergesWithoutMovingAndSwitchesStage) {
   Search s;
-  set_task(s, "START");
-  call(s);
+  start(s);
   s.f = -0.5;
   s.g = 0.1; // g >= 0 and sufficient decrease: the second stage begins
   call(s);
@@ -237,8 +227,7 @@ TEST(DcsrchContinuation, FirstCallConvergesWithoutMovingAndSwitchesStage) {
 TEST(DcsrchContinuation, ConvergenceOverridesWarning) {
   Search s;
   s.stp = s.stpmax;
-  set_task(s, "START");
-  call(s);
+  start(s);
   s.f = -5;   // sufficient decrease
   s.g = -0.5; // below gtest and within gtol: STPMAX warning and convergence both hold
   call(s);
@@ -249,8 +238,7 @@ TEST(DcsrchContinuation, BracketedFlagOtherThanOneReadsAsFalseAndIsRewritten) {
   for (int flag : {2, -1, 7}) {
     SCOPED_TRACE(flag);
     Search s;
-    set_task(s, "START");
-    call(s);
+    start(s);
     s.isave[0] = flag;
     s.dsave[9] = 0.5; // stmin, stmax around stp = 1: bracketed, this would warn
     s.dsave[10] = 0.9;
@@ -265,8 +253,7 @@ TEST(DcsrchContinuation, BracketedFlagOtherThanOneReadsAsFalseAndIsRewritten) {
 TEST(DcsrchContinuation, NaNTrialStepBeforeBracketingBecomesStpmin) {
   Search s;
   s.stpmin = 0.25;
-  set_task(s, "START");
-  call(s);
+  start(s);
   s.dsave[10] = nan; // the upper limit for the next step
   s.f = -0.5;        // lower, same slope: not bracketed, steps towards the upper limit
   s.g = -1;
@@ -281,8 +268,7 @@ TEST(DcsrchContinuation, TrialStepAboveStpmaxIsStpmaxExactlyThenWarns) {
   Search s;
   s.stpmax = 3;
   s.gtol = 0.1;
-  set_task(s, "START");
-  call(s);
+  start(s);
   s.f = -1; // phi(s) = -s: always decreasing, never flat enough
   s.g = -1;
   call(s);

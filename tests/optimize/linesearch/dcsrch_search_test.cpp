@@ -37,14 +37,7 @@ struct SearchCase {
 void PrintTo(const SearchCase &c, std::ostream *os) { *os << c.name; }
 
 Search arguments(const SearchCase &c) {
-  Search s;
-  s.stp = c.stp;
-  s.ftol = c.ftol;
-  s.gtol = c.gtol;
-  s.xtol = c.xtol;
-  s.stpmin = c.stpmin;
-  s.stpmax = c.stpmax;
-  return s;
+  return search_with(c.stp, c.ftol, c.gtol, c.xtol, c.stpmin, c.stpmax);
 }
 
 const SearchCase converging[] = {

@@ -71,13 +71,8 @@ class DcsrchReference : public ::testing::TestWithParam<SearchReference> {};
 
 TEST_P(DcsrchReference, EveryStepAgreesToTheLastBit) {
   const SearchReference &r = GetParam();
-  Search s;
-  s.stp = r.settings[0];
-  s.ftol = r.settings[1];
-  s.gtol = r.settings[2];
-  s.xtol = r.settings[3];
-  s.stpmin = r.settings[4];
-  s.stpmax = r.settings[5];
+  const double *v = r.settings;
+  const Search s = search_with(v[0], v[1], v[2], v[3], v[4], v[5]);
   const Outcome out = run_search([&](double x) { return evaluate(r.function, r.params, x); }, s);
   ASSERT_EQ(out.steps.size(), r.steps.size());
   for (std::size_t i = 0; i < r.steps.size(); ++i)

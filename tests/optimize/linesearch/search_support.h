@@ -37,6 +37,25 @@ inline void call(Search &s) {
           s.isave, s.dsave, static_cast<int>(s.task.size()));
 }
 
+// A START call: the search then waits at its first evaluation.
+inline void start(Search &s) {
+  set_task(s, "START");
+  call(s);
+}
+
+// Arguments of a search with the given first step, tolerances and bounds.
+inline Search search_with(double stp, double ftol, double gtol, double xtol, double stpmin,
+                          double stpmax) {
+  Search s;
+  s.stp = stp;
+  s.ftol = ftol;
+  s.gtol = gtol;
+  s.xtol = xtol;
+  s.stpmin = stpmin;
+  s.stpmax = stpmax;
+  return s;
+}
+
 struct Phi {
   double f, g;
 };
