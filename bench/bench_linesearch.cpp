@@ -17,7 +17,9 @@ struct Phi {
 // phi(s) along a descent direction for three smooth functions.
 Phi quadratic(double s) { return {(s - 3.0) * (s - 3.0), 2.0 * (s - 3.0)}; }
 Phi quartic(double s) { return {std::pow(s - 1.5, 4) - s, 4.0 * std::pow(s - 1.5, 3) - 1.0}; }
-Phi rational(double s) { return {-s / (s * s + 2.0), (s * s - 2.0) / ((s * s + 2.0) * (s * s + 2.0))}; }
+Phi rational(double s) {
+  return {-s / (s * s + 2.0), (s * s - 2.0) / ((s * s + 2.0) * (s * s + 2.0))};
+}
 
 template <Phi (*phi)(double)> void BM_dcsrch_per_call(benchmark::State &state) {
   const double ftol = 1e-3, gtol = 0.1, xtol = 0.1, stpmin = 0.0, stpmax = 100.0;

@@ -35,7 +35,8 @@ int main(void) {
   for (int call = 1;; ++call) {
     dcsrch_(&stp, &f, &g, &ftol, &gtol, &xtol, task, &stpmin, &stpmax, isave, dsave,
             (int)sizeof task);
-    if (memcmp(task, "FG", 2) != 0) break;
+    if (memcmp(task, "FG", 2) != 0)
+      break;
     x[0] = x0[0] + stp * d[0];
     x[1] = x0[1] + stp * d[1];
     rosenbrock(x, &f, grad);

@@ -8,7 +8,7 @@
 #include "platform.h"
 
 #if !defined(_UCRT)
-#error "The launcher runs on the Universal C Runtime: build with -D_UCRT and link ucrt"
+#  error "The launcher runs on the Universal C Runtime: build with -D_UCRT and link ucrt"
 #endif
 
 extern "C" const char search_path_format[] = "%ls\\lib\\library.zip;%ls\\lib";

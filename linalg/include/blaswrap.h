@@ -22,13 +22,13 @@
 #define QUORVEL_BLASWRAP_H
 
 #if defined(_WIN32)
-#if defined(BLASWRAP_BUILDING)
-#define BLASWRAP_API __declspec(dllexport)
+#  if defined(BLASWRAP_BUILDING)
+#    define BLASWRAP_API __declspec(dllexport)
+#  else
+#    define BLASWRAP_API __declspec(dllimport)
+#  endif
 #else
-#define BLASWRAP_API __declspec(dllimport)
-#endif
-#else
-#define BLASWRAP_API __attribute__((visibility("default")))
+#  define BLASWRAP_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus

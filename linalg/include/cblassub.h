@@ -21,13 +21,13 @@
 #define QUORVEL_CBLASSUB_H
 
 #if defined(_WIN32)
-#if defined(CBLASSUB_BUILDING)
-#define CBLASSUB_API __declspec(dllexport)
+#  if defined(CBLASSUB_BUILDING)
+#    define CBLASSUB_API __declspec(dllexport)
+#  else
+#    define CBLASSUB_API __declspec(dllimport)
+#  endif
 #else
-#define CBLASSUB_API __declspec(dllimport)
-#endif
-#else
-#define CBLASSUB_API __attribute__((visibility("default")))
+#  define CBLASSUB_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus

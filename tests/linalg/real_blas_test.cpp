@@ -11,9 +11,9 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <windows.h>
+#  include <windows.h>
 #else
-#include <dlfcn.h>
+#  include <dlfcn.h>
 #endif
 
 #include "blaswrap.h"

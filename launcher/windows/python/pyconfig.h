@@ -13,11 +13,11 @@
 #define QUORVEL_WINDOWS_PYCONFIG_H
 
 #if !defined(_WIN64)
-#error "This configuration describes the Windows x86-64 interpreter only"
+#  error "This configuration describes the Windows x86-64 interpreter only"
 #endif
 
 #ifndef Py_LIMITED_API
-#define Py_LIMITED_API 0x03080000
+#  define Py_LIMITED_API 0x03080000
 #endif
 
 #define MS_WIN64

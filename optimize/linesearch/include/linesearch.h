@@ -57,11 +57,10 @@ extern "C" {
  * doubles) carry the search between calls: opaque to the caller, who must
  * not change them during a search.
  */
-LINESEARCH_API void dcsrch_(double *stp, const double *f, const double *g,
-                            const double *ftol, const double *gtol,
-                            const double *xtol, char *task,
-                            const double *stpmin, const double *stpmax,
-                            int *isave, double *dsave, int task_len);
+LINESEARCH_API void dcsrch_(double *stp, const double *f, const double *g, const double *ftol,
+                            const double *gtol, const double *xtol, char *task,
+                            const double *stpmin, const double *stpmax, int *isave, double *dsave,
+                            int task_len);
 
 /*
  * dcstep_: the safeguarded step. From the interval ends (stx, fx, dx) and
@@ -71,10 +70,9 @@ LINESEARCH_API void dcsrch_(double *stp, const double *f, const double *g,
  * left as it was. Requires dx * (stp - stx) < 0; when bracketed, stp lies
  * strictly between stx and sty. Nothing is verified.
  */
-LINESEARCH_API void dcstep_(double *stx, double *fx, double *dx, double *sty,
-                            double *fy, double *dy, double *stp,
-                            const double *fp, const double *dp, int *brackt,
-                            const double *stpmin, const double *stpmax);
+LINESEARCH_API void dcstep_(double *stx, double *fx, double *dx, double *sty, double *fy,
+                            double *dy, double *stp, const double *fp, const double *dp,
+                            int *brackt, const double *stpmin, const double *stpmax);
 
 #ifdef __cplusplus
 }

@@ -13,20 +13,20 @@
 #include <stddef.h>
 
 #if defined(_WIN32)
-#if defined(RECORDER_BUILDING)
-#define RECORDER_API __declspec(dllexport)
+#  if defined(RECORDER_BUILDING)
+#    define RECORDER_API __declspec(dllexport)
+#  else
+#    define RECORDER_API __declspec(dllimport)
+#  endif
 #else
-#define RECORDER_API __declspec(dllimport)
-#endif
-#else
-#define RECORDER_API __attribute__((visibility("default")))
+#  define RECORDER_API __attribute__((visibility("default")))
 #endif
 
 // The stand-ins' own entry points, exported under the outside libraries' names.
 #if defined(_WIN32)
-#define STAND_IN_API __declspec(dllexport)
+#  define STAND_IN_API __declspec(dllexport)
 #else
-#define STAND_IN_API __attribute__((visibility("default")))
+#  define STAND_IN_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
