@@ -21,7 +21,7 @@ int show_error_box(PyObject *caption, PyObject *text) {
   wchar_t *wide_text = PyUnicode_AsWideCharString(text, nullptr);
   if (wide_text == nullptr)
     PyErr_Clear();
-  show_wide_box(wide_text, wide_caption);
+  platform_show_wide_box(wide_text, wide_caption);
   PyMem_Free(wide_caption);
   PyMem_Free(wide_text);
   return -1;

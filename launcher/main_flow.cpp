@@ -17,20 +17,20 @@ constexpr size_t search_path_size = 1056;
 } // namespace
 
 int report_fatal(const char *message) {
-  show_narrow_box(message, "Zundrel Fatal Error");
+  platform_show_narrow_box(message, "Zundrel Fatal Error");
   Py_Finalize();
   return -1;
 }
 
 int locate_installation() {
-  unsigned length = module_file_name(executable_path, executable_path_size);
+  unsigned length = platform_module_file_name(executable_path, executable_path_size);
   // A path cut short would make everything below work on another directory.
   if (length == 0 || length >= executable_path_size)
     return report_fatal("Unable to get executable name!");
   memcpy(executable_dir, executable_path, sizeof executable_dir);
-  remove_file_spec(executable_dir);
-  combine_path(lib_dir, executable_dir, L"lib");
-  if (set_library_directory(lib_dir) == 0)
+  platform_remove_file_spec(executable_dir);
+  platform_combine_path(lib_dir, executable_dir, L"lib");
+  if (platform_set_library_directory(lib_dir) == 0)
     return report_fatal("Unable to change DLL search path!");
   return 0;
 }
@@ -43,8 +43,8 @@ int start_interpreter(int argument_count, wchar_t **argument_vector) {
     return report_fatal("Out of memory creating sys.path!");
   // A directory the runtime cannot convert, or one whose text does not fit,
   // would hand the interpreter a path to somewhere else.
-  int length = PyOS_snprintf(search_path_text, search_path_size, search_path_format, executable_dir,
-                             executable_dir);
+  int length = PyOS_snprintf(search_path_text, search_path_size, platform_search_path_format,
+                             executable_dir, executable_dir);
   wchar_t *module_search_path = nullptr;
   if (length >= 0 && static_cast<size_t>(length) < search_path_size)
     module_search_path = Py_DecodeLocale(search_path_text, nullptr);
@@ -85,8 +85,8 @@ int run_startup_module() {
 }
 
 int launcher_main() {
-  int argument_count_at_start = *argument_count();
-  wchar_t **argument_vector_at_start = *argument_vector();
+  int argument_count_at_start = *platform_argument_count();
+  wchar_t **argument_vector_at_start = *platform_argument_vector();
   int status = 0;
   if (start_interpreter(argument_count_at_start, argument_vector_at_start) < 0)
     status = 1;

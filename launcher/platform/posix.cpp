@@ -16,7 +16,7 @@
 
 #include "platform.h"
 
-extern "C" const char search_path_format[] = "%ls/lib/library.zip:%ls/lib";
+extern "C" const char platform_search_path_format[] = "%ls/lib/library.zip:%ls/lib";
 
 namespace {
 
@@ -85,7 +85,7 @@ bool loader_searches(const char *directory) {
 
 extern "C" {
 
-unsigned module_file_name(wchar_t *buffer, unsigned size) {
+unsigned platform_module_file_name(wchar_t *buffer, unsigned size) {
   char bytes[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", bytes, sizeof bytes);
   if (length <= 0)
@@ -108,7 +108,7 @@ unsigned module_file_name(wchar_t *buffer, unsigned size) {
   return static_cast<unsigned>(characters);
 }
 
-void remove_file_spec(wchar_t *path) {
+void platform_remove_file_spec(wchar_t *path) {
   wchar_t *last = wcsrchr(path, L'/');
   if (last == nullptr)
     path[0] = L'\0';
@@ -118,7 +118,7 @@ void remove_file_spec(wchar_t *path) {
     *last = L'\0';
 }
 
-void combine_path(wchar_t *destination, const wchar_t *directory, const wchar_t *name) {
+void platform_combine_path(wchar_t *destination, const wchar_t *directory, const wchar_t *name) {
   size_t length = wcslen(directory);
   const wchar_t *separator = length > 0 && directory[length - 1] == L'/' ? L"" : L"/";
   if (swprintf(destination, lib_dir_size, L"%ls%ls%ls", directory, separator, name) < 0)
@@ -127,7 +127,7 @@ void combine_path(wchar_t *destination, const wchar_t *directory, const wchar_t 
 
 // The program is linked with $ORIGIN/lib as its DT_RPATH; this only checks
 // that the loader will really apply it.
-int set_library_directory(const wchar_t *directory) {
+int platform_set_library_directory(const wchar_t *directory) {
   char narrow[4 * lib_dir_size];
   size_t length = wcstombs(narrow, directory, sizeof narrow);
   if (length == static_cast<size_t>(-1) || length >= sizeof narrow)
@@ -135,20 +135,20 @@ int set_library_directory(const wchar_t *directory) {
   return !program_has_runpath() && loader_searches(narrow) ? 1 : 0;
 }
 
-void show_narrow_box(const char *text, const char *caption) {
+void platform_show_narrow_box(const char *text, const char *caption) {
   fprintf(stderr, "%s\n%s\n", caption != nullptr ? caption : "Error", text != nullptr ? text : "");
   fflush(stderr);
 }
 
-void show_wide_box(const wchar_t *text, const wchar_t *caption) {
+void platform_show_wide_box(const wchar_t *text, const wchar_t *caption) {
   put_wide_line(caption != nullptr ? caption : L"Error", stderr);
   put_wide_line(text != nullptr ? text : L"", stderr);
   fflush(stderr);
 }
 
-int *argument_count() { return &arguments_count; }
+int *platform_argument_count() { return &arguments_count; }
 
-wchar_t ***argument_vector() { return &arguments; }
+wchar_t ***platform_argument_vector() { return &arguments; }
 
 } // extern "C"
 

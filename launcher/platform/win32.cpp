@@ -11,11 +11,11 @@
 #  error "The launcher runs on the Universal C Runtime: build with -D_UCRT and link ucrt"
 #endif
 
-extern "C" const char search_path_format[] = "%ls\\lib\\library.zip;%ls\\lib";
+extern "C" const char platform_search_path_format[] = "%ls\\lib\\library.zip;%ls\\lib";
 
 extern "C" {
 
-unsigned module_file_name(wchar_t *buffer, unsigned size) {
+unsigned platform_module_file_name(wchar_t *buffer, unsigned size) {
   // A path that does not fit comes back cut short with the full size; not
   // every implementation terminates it then.
   const DWORD length = GetModuleFileNameW(nullptr, buffer, size);
@@ -24,25 +24,27 @@ unsigned module_file_name(wchar_t *buffer, unsigned size) {
   return length;
 }
 
-void remove_file_spec(wchar_t *path) { PathRemoveFileSpecW(path); }
+void platform_remove_file_spec(wchar_t *path) { PathRemoveFileSpecW(path); }
 
-void combine_path(wchar_t *destination, const wchar_t *directory, const wchar_t *name) {
+void platform_combine_path(wchar_t *destination, const wchar_t *directory, const wchar_t *name) {
   PathCombineW(destination, directory, name);
 }
 
-int set_library_directory(const wchar_t *directory) { return SetDllDirectoryW(directory) ? 1 : 0; }
+int platform_set_library_directory(const wchar_t *directory) {
+  return SetDllDirectoryW(directory) ? 1 : 0;
+}
 
-void show_narrow_box(const char *text, const char *caption) {
+void platform_show_narrow_box(const char *text, const char *caption) {
   MessageBoxA(nullptr, text, caption, MB_ICONERROR);
 }
 
-void show_wide_box(const wchar_t *text, const wchar_t *caption) {
+void platform_show_wide_box(const wchar_t *text, const wchar_t *caption) {
   MessageBoxW(nullptr, text, caption, MB_ICONERROR);
 }
 
-int *argument_count() { return __p___argc(); }
+int *platform_argument_count() { return __p___argc(); }
 
-wchar_t ***argument_vector() { return __p___wargv(); }
+wchar_t ***platform_argument_vector() { return __p___wargv(); }
 
 } // extern "C"
 

@@ -22,21 +22,25 @@ bool fails_now(const char *name, int *calls) {
 
 extern "C" {
 
-unsigned __real_module_file_name(wchar_t *buffer, unsigned size);
-int __real_set_library_directory(const wchar_t *directory);
+unsigned __real_platform_module_file_name(wchar_t *buffer, unsigned size);
+int __real_platform_set_library_directory(const wchar_t *directory);
 void *__real_PyMem_RawMalloc(size_t size);
 wchar_t *__real_Py_DecodeLocale(const char *text, size_t *length);
 PyObject *__real_PyTuple_New(Py_ssize_t size);
 PyObject *__real_PyUnicode_FromString(const char *text);
 
-unsigned __wrap_module_file_name(wchar_t *buffer, unsigned size) {
+unsigned __wrap_platform_module_file_name(wchar_t *buffer, unsigned size) {
   static int calls;
-  return fails_now("module_file_name", &calls) ? 0 : __real_module_file_name(buffer, size);
+  return fails_now("platform_module_file_name", &calls)
+             ? 0
+             : __real_platform_module_file_name(buffer, size);
 }
 
-int __wrap_set_library_directory(const wchar_t *directory) {
+int __wrap_platform_set_library_directory(const wchar_t *directory) {
   static int calls;
-  return fails_now("set_library_directory", &calls) ? 0 : __real_set_library_directory(directory);
+  return fails_now("platform_set_library_directory", &calls)
+             ? 0
+             : __real_platform_set_library_directory(directory);
 }
 
 void *__wrap_PyMem_RawMalloc(size_t size) {

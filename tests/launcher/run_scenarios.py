@@ -173,9 +173,9 @@ REPORTING_FAILURES = [
 FAULT_INJECTION = [
     Scenario("no fault requested", "def run():\n    pass\n", 0, ""),
     Scenario("program path unavailable", BOOM, 1, fatal("Unable to get executable name!"),
-             fault="module_file_name:1"),
+             fault="platform_module_file_name:1"),
     Scenario("library directory refused", BOOM, 1, fatal("Unable to change DLL search path!"),
-             fault="set_library_directory:1"),
+             fault="platform_set_library_directory:1"),
     Scenario("no memory for the search path", BOOM, 1, fatal("Out of memory creating sys.path!"),
              fault="PyMem_RawMalloc:1"),
     # The first call decodes the only argument.

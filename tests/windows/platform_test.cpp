@@ -35,8 +35,8 @@ void expect_text(const wchar_t *actual, const wchar_t *expected, const char *wha
 } // namespace
 
 extern "C" int launcher_main() {
-  const int argc = *argument_count();
-  wchar_t **argv = *argument_vector();
+  const int argc = *platform_argument_count();
+  wchar_t **argv = *platform_argument_vector();
   expect(argc == 4, "four arguments");
   if (argc != 4)
     return 1;
@@ -48,31 +48,32 @@ extern "C" int launcher_main() {
   expect_text(argv[3], L"a b", "a quoted argument arrives as one");
 
   wchar_t path[executable_path_size] = {};
-  const unsigned length = module_file_name(path, executable_path_size);
+  const unsigned length = platform_module_file_name(path, executable_path_size);
   expect_text(path, expected_path, "executable path");
   expect(length == wcslen(path), "length of the executable path");
 
   wchar_t cut[8];
   wmemset(cut, L'#', 8);
-  expect(module_file_name(cut, 8) == 8, "a path that does not fit returns the buffer size");
+  expect(platform_module_file_name(cut, 8) == 8,
+         "a path that does not fit returns the buffer size");
   expect(cut[7] == L'\0', "a path that does not fit is terminated");
 
   wchar_t executable_dir[executable_path_size];
   wmemcpy(executable_dir, path, executable_path_size);
-  remove_file_spec(executable_dir);
+  platform_remove_file_spec(executable_dir);
   expect_text(executable_dir, dir, "directory of the executable");
 
   wchar_t lib_dir[lib_dir_size] = {};
-  combine_path(lib_dir, executable_dir, L"lib");
+  platform_combine_path(lib_dir, executable_dir, L"lib");
   expect_text(lib_dir, expected_lib, "lib beside the executable");
 
   char search_path[1056];
-  snprintf(search_path, sizeof search_path, search_path_format, L"D:\\App", L"D:\\App");
+  snprintf(search_path, sizeof search_path, platform_search_path_format, L"D:\\App", L"D:\\App");
   expect(strcmp(search_path, "D:\\App\\lib\\library.zip;D:\\App\\lib") == 0,
          "module search path from the directory");
 
   expect(LoadLibraryW(L"probe_root.dll") == nullptr, "the probe is not found before");
-  expect(set_library_directory(lib_dir) != 0, "set_library_directory succeeds");
+  expect(platform_set_library_directory(lib_dir) != 0, "platform_set_library_directory succeeds");
   HMODULE root = LoadLibraryW(L"probe_root.dll");
   expect(root != nullptr, "a DLL only in lib, depending on another only in lib, loads");
   if (root != nullptr) {
