@@ -2,7 +2,7 @@
 
 import ctypes
 
-from demoapp.native import TASK_LENGTH, dot
+from demoapp.native import TASK_LENGTH, dot, line_search_state_sizes
 
 FTOL = 1e-4
 GTOL = 0.9
@@ -30,8 +30,9 @@ def line_search(libraries, fun, x, f, grad, direction, stp):
     stpmin, stpmax = c_double(0.0), c_double(STPMAX)
     task = ctypes.create_string_buffer(TASK_LENGTH)
     task.raw = b"START".ljust(TASK_LENGTH)
-    isave = (ctypes.c_int * 2)()
-    dsave = (c_double * 13)()
+    isave_size, dsave_size = line_search_state_sizes()
+    isave = (ctypes.c_int * isave_size)()
+    dsave = (c_double * dsave_size)()
     byref = ctypes.byref
     new_x, new_f, new_grad = x, f, grad
     evaluations = 0

@@ -6,6 +6,7 @@ adds its length as a C int passed by value after the declared arguments.
 
 import ctypes
 import os
+import re
 import sys
 
 TASK_LENGTH = 60
@@ -24,6 +25,34 @@ def library_path(name):
     if sys.platform == "win32":
         return os.path.join(library_dir(), name + ".dll")
     return os.path.join(library_dir(), "lib" + name + ".so")
+
+
+def header_path(name):
+    return os.path.join(os.path.dirname(library_dir()), "include", name)
+
+
+def line_search_state_sizes():
+    """(isave, dsave) lengths, read from the installed public header.
+
+    The header is the one place where the sizes of the state arrays are
+    written; the installation carries it in include beside lib.
+    """
+    path = header_path("linesearch.h")
+    try:
+        with open(path, encoding="ascii") as header:
+            text = header.read()
+    except OSError as error:
+        error.caption = "Demo: line search header missing"
+        raise
+    sizes = []
+    for array in ("ISAVE", "DSAVE"):
+        match = re.search(r"^#define LINESEARCH_%s_SIZE (\d+)$" % array, text, re.MULTILINE)
+        if match is None:
+            error = RuntimeError("%s does not define LINESEARCH_%s_SIZE." % (path, array))
+            error.caption = "Demo: line search header unreadable"
+            raise error
+        sizes.append(int(match.group(1)))
+    return tuple(sizes)
 
 
 def _load(name):
