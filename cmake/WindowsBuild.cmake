@@ -6,31 +6,26 @@ if(NOT CMAKE_RUNTIME_OUTPUT_DIRECTORY)
   set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 endif()
 
-# quorvel_import_library(<target> DLL <name.dll> DEF <file.def>)
-# quorvel_import_library(<target> DLL <name.dll> ROUTINES ... [DATA ...])
+# quorvel_import_library(<target> DLL <name.dll> LIST <file>)
 #
 # An import library for a DLL that is not on the build machine, made at build
-# time from the list of the entry points used (a module-definition file, or
-# the names themselves; DATA for exported variables), so the linker binds
-# exactly those names to that DLL and nothing else.
+# time from the list of the entry points used (a name list, DATA after an
+# exported variable), so the linker binds exactly those names to that DLL and
+# nothing else.
 function(quorvel_import_library target)
-  cmake_parse_arguments(ARG "" "DLL;DEF" "ROUTINES;DATA" ${ARGN})
+  cmake_parse_arguments(ARG "" "DLL;LIST" "" ${ARGN})
   if(NOT CMAKE_DLLTOOL)
     find_program(CMAKE_DLLTOOL NAMES ${QUORVEL_MINGW_TRIPLET}-dlltool dlltool REQUIRED)
   endif()
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/import)
   file(MAKE_DIRECTORY ${dir})
-  if(NOT ARG_DEF)
-    set(lines "LIBRARY ${ARG_DLL}\nEXPORTS\n")
-    foreach(routine IN LISTS ARG_ROUTINES)
-      string(APPEND lines "  ${routine}\n")
-    endforeach()
-    foreach(variable IN LISTS ARG_DATA)
-      string(APPEND lines "  ${variable} DATA\n")
-    endforeach()
-    set(ARG_DEF ${dir}/${target}.def)
-    file(CONFIGURE OUTPUT ${ARG_DEF} CONTENT "${lines}")
-  endif()
+  quorvel_read_names(entries ${ARG_LIST})
+  set(lines "LIBRARY ${ARG_DLL}\nEXPORTS\n")
+  foreach(entry IN LISTS entries)
+    string(APPEND lines "  ${entry}\n")
+  endforeach()
+  set(ARG_DEF ${dir}/${target}.def)
+  file(CONFIGURE OUTPUT ${ARG_DEF} CONTENT "${lines}")
   set(archive ${dir}/lib${target}.a)
   add_custom_command(
     OUTPUT ${archive}

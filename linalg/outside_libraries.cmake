@@ -4,8 +4,15 @@
 # separate libcblas is looked for only when they are not there.
 #
 # Defines the interface targets outside_blas, outside_cblas and
-# outside_lapack, which carry nothing but the libraries to link.
+# outside_lapack, which carry nothing but the libraries to link and, as the
+# property ROUTINE_LIST, the file that lists the routines taken from each
+# (outside/<name>.routines).
 include(CheckFunctionExists)
+
+foreach(outside blas cblas lapack)
+  set(outside_${outside}_list ${CMAKE_CURRENT_LIST_DIR}/outside/${outside}.routines)
+  quorvel_read_names(outside_${outside}_routines ${outside_${outside}_list})
+endforeach()
 
 # Cross-built for Windows: the outside DLLs are not on the build machine, so
 # each gets an import library naming exactly the entry points used here.
@@ -15,9 +22,10 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
   endif()
   foreach(outside blas cblas lapack)
     quorvel_import_library(outside_${outside}_import DLL lib${outside}.dll
-      DEF ${CMAKE_CURRENT_LIST_DIR}/windows/lib${outside}.def)
+      LIST ${outside_${outside}_list})
     add_library(outside_${outside} INTERFACE)
     target_link_libraries(outside_${outside} INTERFACE outside_${outside}_import)
+    set_target_properties(outside_${outside} PROPERTIES ROUTINE_LIST ${outside_${outside}_list})
   endforeach()
   return()
 endif()
@@ -39,19 +47,17 @@ function(linalg_require_functions libraries what)
   if(missing)
     message(FATAL_ERROR
       "${what} (${libraries}) lacks ${missing}. blaswrap and cblassub need the CBLAS "
-      "routines cblas_cdotc_sub, cblas_cdotu_sub, cblas_zdotc_sub, cblas_zdotu_sub and "
-      "the LAPACK routines sladiv_, dladiv_: install a BLAS/LAPACK that provides them "
-      "or choose another with -DBLA_VENDOR=..., or name the CBLAS library with "
-      "-DLINALG_CBLAS_LIBRARIES=...")
+      "routines ${outside_cblas_routines} and the LAPACK routines ${outside_lapack_routines}: "
+      "install a BLAS/LAPACK that provides them or choose another with -DBLA_VENDOR=..., "
+      "or name the CBLAS library with -DLINALG_CBLAS_LIBRARIES=...")
   endif()
 endfunction()
-
-set(cblas_routines cblas_cdotc_sub cblas_cdotu_sub cblas_zdotc_sub cblas_zdotu_sub)
 
 if(NOT DEFINED LINALG_CBLAS_LIBRARIES)
   set(CMAKE_REQUIRED_LIBRARIES ${BLAS_LIBRARIES})
   set(CMAKE_REQUIRED_QUIET ON)
-  check_function_exists(cblas_zdotc_sub LINALG_BLAS_CARRIES_CBLAS)
+  list(GET outside_cblas_routines 0 probe)
+  check_function_exists(${probe} LINALG_BLAS_CARRIES_CBLAS)
   unset(CMAKE_REQUIRED_LIBRARIES)
   if(LINALG_BLAS_CARRIES_CBLAS)
     set(cblas_default ${BLAS_LIBRARIES})
@@ -62,8 +68,8 @@ if(NOT DEFINED LINALG_CBLAS_LIBRARIES)
   set(LINALG_CBLAS_LIBRARIES ${cblas_default} CACHE STRING "Libraries that provide the CBLAS routines")
 endif()
 
-linalg_require_functions("${LINALG_CBLAS_LIBRARIES}" "The CBLAS library" ${cblas_routines})
-linalg_require_functions("${LAPACK_LIBRARIES}" "The LAPACK library" sladiv_ dladiv_)
+linalg_require_functions("${LINALG_CBLAS_LIBRARIES}" "The CBLAS library" ${outside_cblas_routines})
+linalg_require_functions("${LAPACK_LIBRARIES}" "The LAPACK library" ${outside_lapack_routines})
 message(STATUS "BLAS: ${BLAS_LIBRARIES}; CBLAS: ${LINALG_CBLAS_LIBRARIES}; LAPACK: ${LAPACK_LIBRARIES}")
 
 add_library(outside_blas INTERFACE)
@@ -72,3 +78,6 @@ add_library(outside_cblas INTERFACE)
 target_link_libraries(outside_cblas INTERFACE ${LINALG_CBLAS_LIBRARIES})
 add_library(outside_lapack INTERFACE)
 target_link_libraries(outside_lapack INTERFACE ${LAPACK_LIBRARIES} ${LAPACK_LINKER_FLAGS})
+foreach(outside blas cblas lapack)
+  set_target_properties(outside_${outside} PROPERTIES ROUTINE_LIST ${outside_${outside}_list})
+endforeach()

@@ -8,6 +8,8 @@
 # program.
 set(QUORVEL_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(QUORVEL_ICON_SIZES 16 32 48 64 96 128 256)
+# The four-part version that the version block and its strings carry.
+set(QUORVEL_FILE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
 
 # quorvel_windowed_program(<target>): the image properties and start-up of a
 # windowed program with the wide entry point wWinMain, the command line split
@@ -34,8 +36,10 @@ function(quorvel_launcher_resources target)
   endif()
   set(dir ${QUORVEL_RESOURCE_DIR})
   if(WIN32)
-    target_sources(${target} PRIVATE ${dir}/quorvel.rc)
-    set_source_files_properties(${dir}/quorvel.rc PROPERTIES
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/quorvel.rc)
+    configure_file(${dir}/quorvel.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+    set_source_files_properties(${rc} PROPERTIES
       OBJECT_DEPENDS "${dir}/quorvel.ico;${dir}/quorvel.manifest")
     quorvel_windowed_program(${target})
     return()

@@ -25,6 +25,10 @@ set(QUORVEL_PYTHON_LIBRARY "" CACHE FILEPATH
 option(QUORVEL_PYTHON_OWN_CONFIG
   "Use the project's Windows configuration header in place of the headers' pyconfig.h" ON)
 
+# What the program takes from python38.dll, one list for the import library
+# and for the check of the built program.
+set(QUORVEL_PYTHON_IMPORTS ${CMAKE_CURRENT_LIST_DIR}/python38.imports CACHE INTERNAL "")
+
 add_library(Python3::Python INTERFACE IMPORTED)
 if(NOT QUORVEL_PYTHON_OWN_CONFIG)
   target_include_directories(Python3::Python INTERFACE ${QUORVEL_PYTHON_INCLUDE_DIR})
@@ -41,17 +45,7 @@ endif()
 if(QUORVEL_PYTHON_LIBRARY)
   target_link_libraries(Python3::Python INTERFACE ${QUORVEL_PYTHON_LIBRARY})
 else()
-  quorvel_import_library(python38 DLL python38.dll
-    ROUTINES
-      Py_SetProgramName Py_SetPath Py_DecodeLocale PyMem_RawMalloc PyMem_RawFree PyOS_snprintf
-      Py_Initialize Py_IsInitialized PySys_SetArgv Py_Finalize Py_Exit
-      PyImport_ImportModule PyObject_GetAttrString PyObject_CallObject PySys_GetObject
-      PyErr_Occurred PyErr_ExceptionMatches PyErr_Fetch PyErr_NormalizeException PyErr_Clear
-      PyTuple_New PyTuple_SetItem PyUnicode_FromString PyUnicode_Join PyUnicode_Format
-      PyUnicode_AsWideCharString PyObject_Str PyLong_AsLong PyMem_Free PyType_GetFlags
-      _Py_Dealloc
-    DATA
-      Py_NoSiteFlag Py_FrozenFlag Py_IgnoreEnvironmentFlag PyExc_SystemExit _Py_NoneStruct)
+  quorvel_import_library(python38 DLL python38.dll LIST ${QUORVEL_PYTHON_IMPORTS})
   target_link_libraries(Python3::Python INTERFACE python38)
 endif()
 

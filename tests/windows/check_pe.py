@@ -1,304 +1,377 @@
 #!/usr/bin/env python3
 """Checks a built Windows deliverable at the file level.
 
-  check_pe.py quorvel    quorvel.exe --manifest quorvel.manifest
-  check_pe.py linesearch linesearch.dll
-  check_pe.py blaswrap   blaswrap.dll
-  check_pe.py cblassub   cblassub.dll
+  check_pe.py library linesearch.dll --exports linesearch.exports
+  check_pe.py library blaswrap.dll --exports blaswrap.exports \\
+      --imports libblas.dll=blas.routines --imports libcblas.dll=cblas.routines ...
+  check_pe.py program quorvel.exe --imports python38.dll=python38.imports \\
+      --version 3.7.0 --manifest quorvel.manifest
 
-Every file: PE32+ for x86-64, and exactly the DLLs it may import. Libraries:
-exactly their exports, and from each outside numerical library exactly the
-routines they use. quorvel.exe: the image properties of a windowed program,
-its system imports, the icon group, the version block and the manifest.
-Prints every failure found and exits with 1 if there was any.
+Every file: PE32+ for x86-64. A library: exactly the exports of its list, and
+from each outside DLL exactly the routines of that DLL's list, nothing from
+any other DLL but the system's. The program: the image properties of a
+windowed program, its system imports, exactly the listed entry points from
+each listed DLL, the icon group, the version block of the given version and
+the manifest. The lists name one entry a line (a qualifier such as DATA may
+follow the name; lines beginning with # are comments).
+
+Runs as a unittest suite and exits with 1 if any check fails.
 """
 
 import argparse
-import re
 import struct
 import sys
+import unittest
 import xml.etree.ElementTree as ElementTree
+from typing import Dict, List, Optional, Tuple
 
 import pefile
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 LANG_NEUTRAL, LANG_EN_US = 0, 1033
 
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
+# File header characteristics.
+RELOCS_STRIPPED, EXECUTABLE_IMAGE, LARGE_ADDRESS_AWARE, DLL = 0x0001, 0x0002, 0x0020, 0x2000
+# Optional header DllCharacteristics of the program: high-entropy VA, dynamic
+# base, NX compatible, terminal-server aware, and nothing else (no CFG).
+PROGRAM_DLL_CHARACTERISTICS = 0x0020 | 0x0040 | 0x0100 | 0x8000
 
-BRIDGES = ["acc_cdotc_sub_", "acc_cdotu_sub_", "acc_zdotc_sub_", "acc_zdotu_sub_"]
-CBLAS = ["cblas_cdotc_sub", "cblas_cdotu_sub", "cblas_zdotc_sub", "cblas_zdotu_sub"]
-BLAS = ["sdot_", "ddot_", "snrm2_", "dnrm2_", "scnrm2_", "dznrm2_", "sasum_", "dasum_",
-        "scasum_", "dzasum_"]
-SUBROUTINE_WRAPPERS = ["f2pywrap" + name for name in [
-    "sdot_", "ddot_", "cdotu_", "zdotu_", "cdotc_", "zdotc_", "snrm2_", "scnrm2_", "dnrm2_",
-    "dznrm2_", "sasum_", "scasum_", "dasum_", "dzasum_"]]
+LIBRARY_SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
 
-# What each library exports, and what it takes by name from which outside DLL.
-LIBRARIES = {
-    "linesearch": {"exports": ["dcsrch_", "dcstep_"], "outside": {}},
-    "cblassub": {"exports": BRIDGES, "outside": {"libcblas.dll": CBLAS}},
-    "blaswrap": {
-        "exports": BRIDGES + ["wcdotc_", "wcdotu_", "wzdotc_", "wzdotu_", "wcladiv_", "wzladiv_"]
-        + SUBROUTINE_WRAPPERS,
-        "outside": {"libblas.dll": BLAS, "libcblas.dll": CBLAS,
-                    "liblapack.dll": ["sladiv_", "dladiv_"]},
-    },
-}
-
-# The entry points quorvel.exe needs, by DLL. The program runs on the
+# The system entry points quorvel.exe needs, by DLL. The program runs on the
 # Universal CRT (reached through its api-ms-win-crt-* contract DLLs), like
 # python38.dll; the runtime's own start-up adds more from it and kernel32.
-UCRT_RUNTIME = "api-ms-win-crt-runtime-l1-1-0.dll"
-PROGRAM_IMPORTS = {
+UCRT_PREFIX = "api-ms-win-crt-"
+PROGRAM_SYSTEM_IMPORTS = {
     "kernel32.dll": ["GetModuleFileNameW", "SetDllDirectoryW"],
     "shlwapi.dll": ["PathRemoveFileSpecW", "PathCombineW"],
     "user32.dll": ["MessageBoxA", "MessageBoxW"],
-    UCRT_RUNTIME: ["__p___argc", "__p___wargv", "exit"],
-    "python38.dll": [
-        "Py_NoSiteFlag", "Py_FrozenFlag", "Py_IgnoreEnvironmentFlag", "Py_SetProgramName",
-        "Py_SetPath", "Py_DecodeLocale", "PyMem_RawMalloc", "PyMem_RawFree", "PyOS_snprintf",
-        "Py_Initialize", "PySys_SetArgv", "Py_Finalize", "Py_Exit", "PyImport_ImportModule",
-        "PyObject_GetAttrString", "PyObject_CallObject", "PySys_GetObject",
-        "PyErr_ExceptionMatches", "PyExc_SystemExit", "PyErr_Fetch", "PyErr_NormalizeException",
-        "PyErr_Clear", "PyTuple_New", "PyUnicode_FromString", "PyUnicode_Join",
-        "PyUnicode_Format", "PyUnicode_AsWideCharString", "PyObject_Str", "PyLong_AsLong",
-        "PyMem_Free", "_Py_NoneStruct"],
+    UCRT_PREFIX + "runtime-l1-1-0.dll": ["__p___argc", "__p___wargv", "exit"],
 }
 
 ICON_SIZES = [256, 128, 96, 64, 48, 32, 16]
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
-VERSION_FIXED = {
-    "Signature": 0xFEEF04BD, "StrucVersion": 0x00010000,
-    "FileVersionMS": 0x00030007, "FileVersionLS": 0, "ProductVersionMS": 0x00030007,
-    "ProductVersionLS": 0, "FileFlagsMask": 0x3F, "FileFlags": 0, "FileOS": 0x00040004,
-    "FileType": 1, "FileSubtype": 0, "FileDateMS": 0, "FileDateLS": 0,
-}
 VERSION_KEYS = ["Comments", "CompanyName", "FileDescription", "FileVersion", "InternalName",
                 "LegalCopyright", "LegalTrademarks", "OriginalFilename", "ProductName",
                 "ProductVersion"]
-VERSION_VALUES = {"Comments": "", "CompanyName": "", "FileVersion": "3.7.0.0",
-                  "InternalName": "quorvel.exe", "LegalTrademarks": "",
-                  "OriginalFilename": "quorvel.exe", "ProductName": "quorvel",
-                  "ProductVersion": "3.7.0.0"}
+STRING_TABLE_KEY = "040904E4"
+TRANSLATION = struct.pack("<HH", 0x0409, 1252)
 
-MANIFEST_ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
-MANIFEST_ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
-
-
-class Report:
-    def __init__(self):
-        self.failures = []
-
-    def expect(self, condition, message):
-        if not condition:
-            self.failures.append(message)
-        return condition
-
-    def equal(self, what, actual, expected):
-        return self.expect(actual == expected, f"{what}: {actual!r}, expected {expected!r}")
+MANIFEST_LENGTH = 381
+MANIFEST_DECLARATION = b'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+# (tag, attributes, children): the whole element tree, nesting included.
+MANIFEST_TREE = (ASM_V1 + "assembly", {"manifestVersion": "1.0"}, [
+    (ASM_V3 + "trustInfo", {}, [
+        (ASM_V3 + "security", {}, [
+            (ASM_V3 + "requestedPrivileges", {}, [
+                (ASM_V3 + "requestedExecutionLevel",
+                 {"level": "asInvoker", "uiAccess": "false"}, []),
+            ]),
+        ]),
+    ]),
+])
 
 
-def imports_by_dll(pe):
-    table = {}
+def read_names(path: str) -> List[str]:
+    """The names of a list file: the first word of each line that is not a comment."""
+    with open(path, encoding="ascii") as listing:
+        return [line.split()[0] for line in listing
+                if line.strip() and not line.startswith("#")]
+
+
+def four_part_version(version: str) -> Tuple[int, int, int, int]:
+    parts = [int(part) for part in version.split(".")]
+    if not 1 <= len(parts) <= 4:
+        raise ValueError(f"version {version!r} has more than four parts")
+    return tuple(parts + [0] * (4 - len(parts)))
+
+
+def imports_by_dll(pe: pefile.PE) -> Dict[str, List[str]]:
+    table: Dict[str, List[str]] = {}
     for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
         names = [i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports]
         table.setdefault(entry.dll.decode().lower(), []).extend(names)
     return table
 
 
-def export_names(pe):
+def export_names(pe: pefile.PE) -> List[str]:
     directory = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
     if directory is None:
         return []
     return [s.name.decode() if s.name else f"#{s.ordinal}" for s in directory.symbols]
 
 
-def check_image_format(report, pe, is_dll):
-    report.equal("optional header magic (PE32+)", pe.OPTIONAL_HEADER.Magic, 0x20B)
-    report.equal("machine (x86-64)", pe.FILE_HEADER.Machine, 0x8664)
-    dll_flag = bool(pe.FILE_HEADER.Characteristics & 0x2000)
-    report.equal("DLL flag", dll_flag, is_dll)
-
-
-def check_library(report, pe, name):
-    spec = LIBRARIES[name]
-    exports = export_names(pe)
-    report.equal("export list", sorted(exports), sorted(spec["exports"]))
-    imports = imports_by_dll(pe)
-    allowed = SYSTEM_DLLS | set(spec["outside"])
-    report.equal("imported DLLs", sorted(set(imports) - allowed), [])
-    for dll, routines in spec["outside"].items():
-        report.equal(f"routines imported from {dll}", sorted(imports.get(dll, [])), sorted(routines))
-
-
-def check_program_image(report, pe):
-    header = pe.OPTIONAL_HEADER
-    report.equal("subsystem (Windows GUI)", header.Subsystem, 2)
-    report.equal("subsystem version", (header.MajorSubsystemVersion, header.MinorSubsystemVersion),
-                 (6, 0))
-    report.equal("operating-system version",
-                 (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion), (6, 0))
-    flags = header.DllCharacteristics
-    for bit, what in [(0x0020, "high-entropy VA"), (0x0040, "dynamic base"),
-                      (0x0100, "NX compatible"), (0x8000, "terminal-server aware")]:
-        report.expect(flags & bit, f"DllCharacteristics 0x{flags:04X} lacks {what}")
-    report.expect(not flags & 0x4000, f"DllCharacteristics 0x{flags:04X} has the CFG flag")
-    report.expect(pe.FILE_HEADER.Characteristics & 0x0020,
-                  "file header lacks large-address-aware")
-    report.equal("stack reserve", header.SizeOfStackReserve, 1 << 20)
-    report.equal("stack commit", header.SizeOfStackCommit, 4096)
-
-
-def check_program_imports(report, pe):
-    imports = imports_by_dll(pe)
-    unexpected = [dll for dll in imports
-                  if dll not in PROGRAM_IMPORTS and not dll.startswith("api-ms-win-crt-")]
-    report.equal("imported DLLs beyond the system, the Universal CRT and Python", unexpected, [])
-    for dll, routines in PROGRAM_IMPORTS.items():
-        missing = sorted(set(routines) - set(imports.get(dll, [])))
-        report.equal(f"routines missing from the imports of {dll}", missing, [])
-
-
-def resources(pe):
-    """{type id: {name id: {language: bytes}}}, integer identifiers only."""
-    table = {}
+def resources(pe: pefile.PE) -> dict:
+    """{type id: {name id: {language: bytes}}}."""
+    table: dict = {}
     root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
     for kind in root.entries if root else []:
         for name in kind.directory.entries:
             for lang in name.directory.entries:
                 data = pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
-                table.setdefault(kind.id if kind.name is None else str(kind.name), {}).setdefault(
-                    name.id if name.name is None else str(name.name), {})[lang.id] = data
+                kind_key = kind.id if kind.name is None else str(kind.name)
+                name_key = name.id if name.name is None else str(name.name)
+                table.setdefault(kind_key, {}).setdefault(name_key, {})[lang.id] = data
     return table
 
 
-def bitmap_size(size):
+def element_tree(element: ElementTree.Element) -> tuple:
+    return (element.tag, dict(element.attrib), [element_tree(child) for child in element])
+
+
+def bitmap_size(size: int) -> int:
     return 40 + 4 * size * size + size * ((size + 31) // 32 * 32) // 8
 
 
-def check_icons(report, table):
-    report.equal("icon groups", list(table.get(RT_GROUP_ICON, {})), [1])
-    group = table.get(RT_GROUP_ICON, {}).get(1, {})
-    if not report.equal("icon group languages", list(group), [LANG_NEUTRAL]):
-        return
-    data = group[LANG_NEUTRAL]
-    if not report.equal("icon group length", len(data), 6 + 14 * 7):
-        return
-    report.equal("icon group header", struct.unpack_from("<HHH", data), (0, 1, 7))
-    images = table.get(RT_ICON, {})
-    report.equal("icon image identifiers", sorted(images), list(range(1, 8)))
-    for index, size in enumerate(ICON_SIZES):
-        ident = index + 1
-        width, height, colours, reserved, planes, bits, length, image_id = struct.unpack_from(
-            "<BBBBHHIH", data, 6 + 14 * index)
-        dim = 0 if size == 256 else size
-        report.equal(f"icon entry {ident}", (width, height, colours, reserved, planes, bits, image_id),
-                     (dim, dim, 0, 0, 1, 32, ident))
-        image = images.get(ident, {})
-        if not report.equal(f"icon image {ident} languages", list(image), [LANG_NEUTRAL]):
-            continue
-        blob = image[LANG_NEUTRAL]
-        report.equal(f"icon image {ident}: recorded size", length, len(blob))
-        if size == 256:
-            report.equal("256-pixel image signature", blob[:8], b"\x89PNG\r\n\x1a\n")
-            report.equal("256-pixel image PNG header (chunk, width, height, depth, colour type)",
-                         struct.unpack_from(">4sIIBB", blob, 12), (b"IHDR", 256, 256, 8, 6))
-        else:
-            report.equal(f"{size}-pixel image length", len(blob), bitmap_size(size))
-            report.equal(f"{size}-pixel bitmap header",
-                         struct.unpack_from("<IiiHHII", blob),
-                         (40, size, 2 * size, 1, 32, 0, size * size * 4))
+class Deliverable(unittest.TestCase):
+    """Base of the checks: the file and the options, set once by main()."""
+
+    options: argparse.Namespace
+    pe: pefile.PE
+
+    def listed_imports(self) -> Dict[str, List[str]]:
+        return {dll: read_names(path) for dll, path in self.options.imports}
 
 
-def check_version(report, pe, table):
-    report.equal("version resources", {k: list(v) for k, v in table.get(RT_VERSION, {}).items()},
-                 {1: [LANG_NEUTRAL]})
-    fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
-    if not report.expect(fixed is not None, "no fixed version information"):
-        return
-    for field, value in VERSION_FIXED.items():
-        report.equal(f"version field {field}", getattr(fixed, field), value)
-    tables, translations = [], []
-    for info in pe.FileInfo[0]:
-        for string_table in getattr(info, "StringTable", []):
-            tables.append((string_table.LangID.decode(),
-                           [(k.decode(), v.decode()) for k, v in string_table.entries.items()]))
-        for var in getattr(info, "Var", []):
-            translations.append(var.entry)
-    if not report.equal("string table keys", [key for key, _ in tables], ["040904E4"]):
-        return
-    entries = tables[0][1]
-    report.equal("string table keys in order", [k for k, _ in entries], VERSION_KEYS)
-    values = dict(entries)
-    for key, value in VERSION_VALUES.items():
-        report.equal(f"string {key}", values.get(key), value)
-    for key in ("FileDescription", "LegalCopyright"):
-        report.expect(values.get(key), f"string {key} is empty")
-    report.equal("translation", translations, [{b"Translation": "0x0409 0x04e4"}])
+class ImageFormat(Deliverable):
+    def test_pe32_plus_for_x86_64(self):
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Magic, 0x20B)
+        self.assertEqual(self.pe.FILE_HEADER.Machine, 0x8664)
+
+    def test_dll_flag_matches_the_kind(self):
+        is_dll = bool(self.pe.FILE_HEADER.Characteristics & DLL)
+        self.assertEqual(is_dll, self.options.kind == "library")
 
 
-def check_manifest(report, table, expected_bytes):
-    report.equal("manifest resources", {k: list(v) for k, v in table.get(RT_MANIFEST, {}).items()},
-                 {1: [LANG_EN_US]})
-    data = table.get(RT_MANIFEST, {}).get(1, {}).get(LANG_EN_US)
-    if data is None:
-        return
-    report.equal("manifest length", len(data), 381)
-    report.equal("manifest bytes equal the source", data, expected_bytes)
-    report.expect(data.endswith(b"\r\n") and b"\n" not in data.replace(b"\r\n", b"")
-                  and b"\r" not in data.replace(b"\r\n", b""), "manifest line ends are not CRLF")
-    text = data.decode("utf-8")
-    report.expect(re.match(r'<\?xml version="1\.0" encoding="UTF-8" standalone="yes"\?>', text),
-                  "manifest XML declaration")
-    root = ElementTree.fromstring(data)
-    report.equal("manifest root", (root.tag, root.attrib),
-                 (MANIFEST_ASM_V1 + "assembly", {"manifestVersion": "1.0"}))
-    shape = []
-    for element in root.iter():
-        shape.append((element.tag, dict(element.attrib)))
-    report.equal("manifest elements", shape, [
-        (MANIFEST_ASM_V1 + "assembly", {"manifestVersion": "1.0"}),
-        (MANIFEST_ASM_V3 + "trustInfo", {}),
-        (MANIFEST_ASM_V3 + "security", {}),
-        (MANIFEST_ASM_V3 + "requestedPrivileges", {}),
-        (MANIFEST_ASM_V3 + "requestedExecutionLevel", {"level": "asInvoker", "uiAccess": "false"}),
-    ])
+class LibraryTables(Deliverable):
+    def test_exports_exactly_the_list(self):
+        self.assertEqual(sorted(export_names(self.pe)), sorted(read_names(self.options.exports)))
+
+    def test_imports_only_from_the_system_and_the_listed_dlls(self):
+        allowed = LIBRARY_SYSTEM_DLLS | {dll for dll, _ in self.options.imports}
+        self.assertEqual(sorted(set(imports_by_dll(self.pe)) - allowed), [])
+
+    def test_takes_exactly_the_listed_routines_from_each_outside_dll(self):
+        imports = imports_by_dll(self.pe)
+        for dll, routines in self.listed_imports().items():
+            with self.subTest(dll=dll):
+                self.assertEqual(sorted(imports.get(dll, [])), sorted(routines))
 
 
-def check(kind, path, manifest):
-    report = Report()
-    pe = pefile.PE(path)
-    check_image_format(report, pe, kind != "quorvel")
-    if kind == "quorvel":
-        check_program_image(report, pe)
-        check_program_imports(report, pe)
-        table = resources(pe)
-        report.equal("resource types", sorted(table), [RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST])
-        check_icons(report, table)
-        check_version(report, pe, table)
-        with open(manifest, "rb") as f:
-            check_manifest(report, table, f.read())
-    else:
-        check_library(report, pe, kind)
-    return report.failures
+class ProgramImage(Deliverable):
+    def test_windowed_subsystem_6_0(self):
+        header = self.pe.OPTIONAL_HEADER
+        self.assertEqual(header.Subsystem, 2)
+        self.assertEqual((header.MajorSubsystemVersion, header.MinorSubsystemVersion), (6, 0))
+        self.assertEqual(
+            (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion), (6, 0))
+
+    def test_image_flags_exactly(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        self.assertEqual(hex(flags), hex(PROGRAM_DLL_CHARACTERISTICS))
+
+    def test_file_header_flags(self):
+        flags = self.pe.FILE_HEADER.Characteristics
+        for bit, present in [(EXECUTABLE_IMAGE, True), (LARGE_ADDRESS_AWARE, True),
+                             (RELOCS_STRIPPED, False), (DLL, False)]:
+            with self.subTest(bit=hex(bit)):
+                self.assertEqual(bool(flags & bit), present, hex(flags))
+
+    def test_relocatable_with_base_relocations(self):
+        directory = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+        self.assertGreater(directory.Size, 0, "no base relocation directory")
+        self.assertTrue(getattr(self.pe, "DIRECTORY_ENTRY_BASERELOC", None),
+                        "empty base relocation directory")
+
+    def test_stack_reserve_and_commit(self):
+        header = self.pe.OPTIONAL_HEADER
+        self.assertEqual((header.SizeOfStackReserve, header.SizeOfStackCommit), (1 << 20, 4096))
 
 
-def main():
+class ProgramImports(Deliverable):
+    def test_imports_only_the_system_the_universal_crt_and_the_listed_dlls(self):
+        allowed = set(PROGRAM_SYSTEM_IMPORTS) | {dll for dll, _ in self.options.imports}
+        unexpected = [dll for dll in imports_by_dll(self.pe)
+                      if dll not in allowed and not dll.startswith(UCRT_PREFIX)]
+        self.assertEqual(unexpected, [])
+
+    def test_takes_the_system_routines_it_calls(self):
+        imports = imports_by_dll(self.pe)
+        for dll, routines in PROGRAM_SYSTEM_IMPORTS.items():
+            with self.subTest(dll=dll):
+                self.assertEqual(sorted(set(routines) - set(imports.get(dll, []))), [])
+
+    def test_takes_exactly_the_listed_entry_points_from_each_listed_dll(self):
+        imports = imports_by_dll(self.pe)
+        for dll, names in self.listed_imports().items():
+            with self.subTest(dll=dll):
+                self.assertEqual(sorted(imports.get(dll, [])), sorted(names))
+
+
+class ProgramResources(Deliverable):
+    table: dict
+
+    @classmethod
+    def setUpClass(cls):
+        cls.table = resources(cls.pe)
+
+    def resource(self, kind: int, name: int, language: int) -> Optional[bytes]:
+        return self.table.get(kind, {}).get(name, {}).get(language)
+
+    def test_resource_types_and_languages(self):
+        self.assertEqual(sorted(self.table), [RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST])
+        expected = {
+            RT_ICON: {ident: [LANG_NEUTRAL] for ident in range(1, 8)},
+            RT_GROUP_ICON: {1: [LANG_NEUTRAL]},
+            RT_VERSION: {1: [LANG_NEUTRAL]},
+            RT_MANIFEST: {1: [LANG_EN_US]},
+        }
+        for kind, names in expected.items():
+            with self.subTest(kind=kind):
+                actual = {name: list(langs) for name, langs in self.table.get(kind, {}).items()}
+                self.assertEqual(actual, names)
+
+    def test_icon_group_lists_the_seven_images_largest_first(self):
+        group = self.resource(RT_GROUP_ICON, 1, LANG_NEUTRAL)
+        self.assertIsNotNone(group)
+        self.assertEqual(len(group), 6 + 14 * len(ICON_SIZES))
+        self.assertEqual(struct.unpack_from("<HHH", group), (0, 1, len(ICON_SIZES)))
+        for index, size in enumerate(ICON_SIZES):
+            ident = index + 1
+            with self.subTest(size=size):
+                entry = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * index)
+                width, height, colours, reserved, planes, bits, length, image_id = entry
+                dim = 0 if size == 256 else size
+                self.assertEqual((width, height, colours, reserved, planes, bits, image_id),
+                                 (dim, dim, 0, 0, 1, 32, ident))
+                image = self.resource(RT_ICON, ident, LANG_NEUTRAL)
+                self.assertIsNotNone(image)
+                self.assertEqual(length, len(image))
+                if size == 256:
+                    self.assertEqual(image[:8], PNG_SIGNATURE)
+                    self.assertEqual(struct.unpack_from(">4sIIBB", image, 12),
+                                     (b"IHDR", 256, 256, 8, 6))
+                else:
+                    self.assertEqual(len(image), bitmap_size(size))
+                    self.assertEqual(struct.unpack_from("<IiiHHII", image),
+                                     (40, size, 2 * size, 1, 32, 0, size * size * 4))
+
+    def test_version_block_fixed_part(self):
+        major, minor, patch, build = four_part_version(self.options.version)
+        infos = getattr(self.pe, "VS_FIXEDFILEINFO", None)
+        self.assertTrue(infos, "no fixed version information")
+        expected = {
+            "Signature": 0xFEEF04BD, "StrucVersion": 0x00010000,
+            "FileVersionMS": major << 16 | minor, "FileVersionLS": patch << 16 | build,
+            "ProductVersionMS": major << 16 | minor, "ProductVersionLS": patch << 16 | build,
+            "FileFlagsMask": 0x3F, "FileFlags": 0, "FileOS": 0x00040004,
+            "FileType": 1, "FileSubtype": 0, "FileDateMS": 0, "FileDateLS": 0,
+        }
+        for field, value in expected.items():
+            with self.subTest(field=field):
+                self.assertEqual(getattr(infos[0], field), value)
+
+    def string_tables(self) -> List[Tuple[str, List[Tuple[str, str]]]]:
+        return [(table.LangID.decode(), [(k.decode(), v.decode()) for k, v in table.entries.items()])
+                for info in self.pe.FileInfo[0] for table in getattr(info, "StringTable", [])]
+
+    def test_string_table_keys_and_values(self):
+        tables = self.string_tables()
+        self.assertEqual([key for key, _ in tables], [STRING_TABLE_KEY])
+        entries = tables[0][1]
+        self.assertEqual([key for key, _ in entries], VERSION_KEYS)
+        version = ".".join(str(part) for part in four_part_version(self.options.version))
+        values = dict(entries)
+        expected = {"Comments": "", "CompanyName": "", "FileVersion": version,
+                    "InternalName": "quorvel.exe", "LegalTrademarks": "",
+                    "OriginalFilename": "quorvel.exe", "ProductName": "quorvel",
+                    "ProductVersion": version}
+        for key, value in expected.items():
+            with self.subTest(key=key):
+                self.assertEqual(values[key], value)
+        for key in ("FileDescription", "LegalCopyright"):
+            with self.subTest(key=key):
+                self.assertTrue(values[key], "empty")
+
+    def test_exactly_one_translation_pair(self):
+        variables = [var for info in self.pe.FileInfo[0] for var in getattr(info, "Var", [])]
+        self.assertEqual([list(var.entry) for var in variables], [[b"Translation"]])
+        # The header, the key "Translation" with its terminator in UTF-16 and
+        # padding to a 4-byte boundary; then the value, one pair per 4 bytes.
+        start = variables[0].get_file_offset()
+        key_end = start + variables[0].sizeof() + len("Translation\0") * 2
+        value_start = key_end + (-(key_end - start) % 4)
+        self.assertEqual(variables[0].ValueLength, len(TRANSLATION))
+        self.assertEqual(variables[0].Length, value_start - start + len(TRANSLATION))
+        self.assertEqual(self.pe.__data__[value_start:value_start + len(TRANSLATION)], TRANSLATION)
+
+    def manifest(self) -> bytes:
+        data = self.resource(RT_MANIFEST, 1, LANG_EN_US)
+        self.assertIsNotNone(data, "no manifest")
+        return data
+
+    def test_manifest_is_the_source_file(self):
+        data = self.manifest()
+        with open(self.options.manifest, "rb") as source:
+            self.assertEqual(data, source.read())
+        self.assertEqual(len(data), MANIFEST_LENGTH)
+
+    def test_manifest_line_ends_are_crlf(self):
+        data = self.manifest()
+        self.assertTrue(data.endswith(b"\r\n"))
+        for lone, rest in [(b"\n", data.replace(b"\r\n", b"")), (b"\r", data.replace(b"\r\n", b""))]:
+            with self.subTest(lone=lone):
+                self.assertNotIn(lone, rest)
+
+    def test_manifest_declaration_and_tree(self):
+        data = self.manifest()
+        self.assertTrue(data.startswith(MANIFEST_DECLARATION), data[:60])
+        self.assertEqual(element_tree(ElementTree.fromstring(data)), MANIFEST_TREE)
+
+
+def parse_options(argv: List[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("kind", choices=["quorvel"] + sorted(LIBRARIES))
+    parser.add_argument("kind", choices=["library", "program"])
     parser.add_argument("file")
-    parser.add_argument("--manifest", help="the manifest source that quorvel.exe must embed")
-    args = parser.parse_args()
-    if args.kind == "quorvel" and not args.manifest:
-        parser.error("quorvel needs --manifest")
-    failures = check(args.kind, args.file, args.manifest)
-    for failure in failures:
-        print(f"{args.file}: {failure}")
-    if not failures:
-        print(f"{args.file}: all checks passed")
-    return 1 if failures else 0
+    parser.add_argument("--exports", help="list of the library's exports")
+    parser.add_argument("--imports", action="append", default=[], metavar="DLL=LIST",
+                        help="list of what the file takes from DLL (repeatable)")
+    parser.add_argument("--version", help="the program's version, up to four parts")
+    parser.add_argument("--manifest", help="the manifest source that the program must embed")
+    options = parser.parse_args(argv)
+    pairs = []
+    for item in options.imports:
+        dll, sep, path = item.partition("=")
+        if not sep or not dll or not path:
+            parser.error(f"--imports takes DLL=LIST, not {item!r}")
+        pairs.append((dll.lower(), path))
+    options.imports = pairs
+    if options.kind == "library" and not options.exports:
+        parser.error("a library needs --exports")
+    if options.kind == "program" and not (options.version and options.manifest):
+        parser.error("the program needs --version and --manifest")
+    return options
+
+
+def main(argv: List[str]) -> int:
+    options = parse_options(argv)
+    Deliverable.options = options
+    Deliverable.pe = pefile.PE(options.file)
+    cases = [ImageFormat]
+    if options.kind == "library":
+        cases.append(LibraryTables)
+    else:
+        cases += [ProgramImage, ProgramImports, ProgramResources]
+    loader = unittest.TestLoader()
+    suite = unittest.TestSuite(loader.loadTestsFromTestCase(case) for case in cases)
+    print(f"checking {options.file}", file=sys.stderr)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    return 0 if result.wasSuccessful() else 1
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))

@@ -1,5 +1,6 @@
-# cmake -DNM=<nm> -DLIBRARY=<shared library> -DEXPECTED=<a,b,...> -P check_exports.cmake
-# Fails unless the library's dynamic symbol table defines exactly EXPECTED.
+# cmake -DNM=<nm> -DLIBRARY=<shared library> -DLIST=<export list> -P check_exports.cmake
+# Fails unless the library's dynamic symbol table defines exactly the names
+# of the export list (one a line, # starts a comment line).
 execute_process(COMMAND ${NM} -D --defined-only --format=posix ${LIBRARY}
   OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
 if(failed)
@@ -11,7 +12,7 @@ foreach(line IN LISTS lines)
   string(REGEX REPLACE " .*" "" name "${line}")
   list(APPEND defined ${name})
 endforeach()
-string(REPLACE "," ";" expected "${EXPECTED}")
+file(STRINGS ${LIST} expected REGEX "^[A-Za-z_]")
 list(SORT defined)
 list(SORT expected)
 if(NOT defined STREQUAL expected)
@@ -23,4 +24,4 @@ if(NOT defined STREQUAL expected)
   endif()
   message(FATAL_ERROR "${LIBRARY}: exported but not listed: ${extra}; listed but not exported: ${missing}")
 endif()
-message(STATUS "${LIBRARY}: exactly the ${EXPECTED} routines")
+message(STATUS "${LIBRARY}: exactly the routines of ${LIST}")
