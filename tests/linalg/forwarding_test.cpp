@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "blaswrap.h"
+#include "case_name.h"
 #include "recorder.h"
 
 namespace {
@@ -102,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                     bridge_case{"acc_cdotu_sub_", acc_cdotu_sub_, "cblas_cdotu_sub", 8},
                     bridge_case{"acc_zdotc_sub_", acc_zdotc_sub_, "cblas_zdotc_sub", 16},
                     bridge_case{"acc_zdotu_sub_", acc_zdotu_sub_, "cblas_zdotu_sub", 16}),
-    [](const auto &info) { return std::string(info.param.name); });
+    case_name);
 
 // ---- complex dot products with function values -----------------------------
 
@@ -154,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         dot_case{"wcdotu_", call_dot<blaswrap_complex, wcdotu_>, "cblas_cdotu_sub", 8},
         dot_case{"wzdotc_", call_dot<blaswrap_double_complex, wzdotc_>, "cblas_zdotc_sub", 16},
         dot_case{"wzdotu_", call_dot<blaswrap_double_complex, wzdotu_>, "cblas_zdotu_sub", 16}),
-    [](const auto &info) { return std::string(info.param.name); });
+    case_name);
 
 // The destination may be an element of either vector: CBLAS must still see
 // the element as it was.
@@ -326,6 +327,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  false, 3, bytes_of(1.5)},
                     wrapper_case{"f2pywrapdzasum_", call_five<double, f2pywrapdzasum_>, "dzasum_",
                                  false, 3, bytes_of(1.5)}),
-    [](const auto &info) { return std::string(info.param.name); });
+    case_name);
 
 } // namespace

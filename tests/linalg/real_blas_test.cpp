@@ -7,7 +7,6 @@
 #include <cstring>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -17,6 +16,8 @@
 #endif
 
 #include "blaswrap.h"
+#include "case_name.h"
+#include "on_threads.h"
 
 namespace {
 
@@ -94,8 +95,7 @@ TEST_P(RealBlas, GivesTheKnownValue) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, RealBlas, testing::ValuesIn(real_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(All, RealBlas, testing::ValuesIn(real_cases), case_name);
 
 // ---- cblassub and blaswrap agree -------------------------------------------
 
@@ -159,7 +159,8 @@ TEST(CblassubParity, SameResultsAsBlaswrap) {
 // Each thread runs every kind of wrapper on data of its own and checks each
 // result, so shared state or a data race shows up as a wrong value (or, in
 // the sanitizer build, as a report).
-void run_thread(int seed, int rounds, int *failures) {
+int run_thread(int seed, int rounds) {
+  int failures = 0;
   const int n = 8;
   std::vector<double> d(n), e(n);
   std::vector<float> s(n), t(n);
@@ -199,20 +200,13 @@ void run_thread(int seed, int rounds, int *failures) {
         cc.re == float(expected_zdotc.real()) && cc.im == float(expected_zdotc.imag()) &&
         std::abs(std::complex<double>(q.re, q.im) - expected_q) <= 1e-15 * std::abs(expected_q);
     if (!ok)
-      ++*failures;
+      ++failures;
   }
+  return failures;
 }
 
 TEST(RealBlasThreads, DistinctDataOnFourThreads) {
-  const int thread_count = 4, rounds = 20000;
-  std::vector<int> failures(thread_count, 0);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < thread_count; ++i)
-    threads.emplace_back(run_thread, i + 2, rounds, &failures[i]);
-  for (std::thread &t : threads)
-    t.join();
-  for (int i = 0; i < thread_count; ++i)
-    EXPECT_EQ(failures[i], 0) << "thread " << i;
+  expect_no_failures_on_threads(4, [](int thread) { return run_thread(thread + 2, 20000); });
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
+
 namespace {
 
 template <typename F> F entry(const wchar_t *dll, const char *name) {
@@ -70,7 +72,7 @@ TEST_P(ComplexValueInRax, RealPartLowImaginaryPartHigh) {
 INSTANTIATE_TEST_SUITE_P(Dots, ComplexValueInRax,
                          ::testing::Values(complex_case{"wcdotu_", -5, 10},
                                            complex_case{"wcdotc_", 11, -2}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         case_name);
 
 TEST(ComplexValueInRax, Division) {
   auto f = entry<complex_division>(L"blaswrap.dll", "wcladiv_");
@@ -100,7 +102,7 @@ TEST_P(DoubleComplexThroughHiddenPointer, WritesSixteenBytesAndReturnsTheStorage
 INSTANTIATE_TEST_SUITE_P(Dots, DoubleComplexThroughHiddenPointer,
                          ::testing::Values(complex_case{"wzdotc_", 11, -2},
                                            complex_case{"wzdotu_", -5, 10}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         case_name);
 
 TEST(DoubleComplexThroughHiddenPointer, Division) {
   auto f = entry<double_complex_division>(L"blaswrap.dll", "wzladiv_");

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "case_name.h"
 #include "search_support.h"
 
 namespace {
@@ -76,8 +77,7 @@ TEST_P(DcsrchStartChecks, ReportsLastFailingCheckOrStarts) {
   EXPECT_EQ(state_is_poisoned(s), error) << "state is written exactly when the search starts";
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, DcsrchStartChecks, ::testing::ValuesIn(input_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Inputs, DcsrchStartChecks, ::testing::ValuesIn(input_cases), case_name);
 
 TEST(DcsrchStart, InitialisesTheSavedState) {
   Search s;

@@ -4,8 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <thread>
 
+#include "case_name.h"
+#include "on_threads.h"
 #include "search_support.h"
 
 namespace {
@@ -67,8 +68,7 @@ TEST_P(DcsrchConverges, AcceptsAStepThatMeetsBothConditions) {
   EXPECT_LE(std::fabs(at.g), c.gtol * std::fabs(at0.g));
 }
 
-INSTANTIATE_TEST_SUITE_P(Functions, DcsrchConverges, ::testing::ValuesIn(converging),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Functions, DcsrchConverges, ::testing::ValuesIn(converging), case_name);
 
 enum class StopsAt { best_step, stpmax, stpmin };
 
@@ -119,24 +119,17 @@ TEST(DcsrchConcurrency, ThreadsGiveTheSerialResults) {
   for (const SearchCase &c : converging)
     serial.push_back(run_search(c.phi, arguments(c)));
 
-  constexpr int thread_count = 4, rounds = 50;
-  std::vector<int> mismatches(thread_count, 0);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < thread_count; ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < rounds; ++round) {
-        for (std::size_t i = 0; i < std::size(converging); ++i) {
-          const Outcome out = run_search(converging[i].phi, arguments(converging[i]));
-          if (out.steps != serial[i].steps || out.task != serial[i].task)
-            ++mismatches[t];
-        }
+  expect_no_failures_on_threads(4, [&serial](int) {
+    int mismatches = 0;
+    for (int round = 0; round < 50; ++round) {
+      for (std::size_t i = 0; i < std::size(converging); ++i) {
+        const Outcome out = run_search(converging[i].phi, arguments(converging[i]));
+        if (out.steps != serial[i].steps || out.task != serial[i].task)
+          ++mismatches;
       }
-    });
-  }
-  for (std::thread &th : threads)
-    th.join();
-  for (int t = 0; t < thread_count; ++t)
-    EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+    }
+    return mismatches;
+  });
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "case_name.h"
 #include "linesearch.h"
 
 namespace {
@@ -229,8 +230,7 @@ TEST_P(DcstepWorkedExamples, UpdatesIntervalAndStep) {
     EXPECT_EQ(stp, c.new_stp);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, DcstepWorkedExamples, ::testing::ValuesIn(step_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, DcstepWorkedExamples, ::testing::ValuesIn(step_cases), case_name);
 
 // The closed forms of the first example pin the order of operations down.
 TEST(Dcstep, CubicStepOfFirstExampleMatchesClosedForm) {

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "case_name.h"
 #include "search_support.h"
 
 namespace {
@@ -81,6 +82,6 @@ TEST_P(DcsrchReference, EveryStepAgreesToTheLastBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Searches, DcsrchReference, ::testing::ValuesIn(search_references),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         case_name);
 
 } // namespace
