@@ -159,6 +159,39 @@ TEST(DcsrchTaskBuffer, ShortBufferIsNeverReadOrWrittenBeyondItsLength) {
   }
 }
 
+// A buffer exactly as long as a word still holds it: five characters read as
+// "START" on entry and as "ERROR" after the input checks.
+TEST(DcsrchTaskBuffer, FiveCharactersHoldStartAndError) {
+  struct Case {
+    const char *name;
+    double stpmin;
+    const char *task; // the buffer on return
+    double finit;     // saved f(0): the new f if the search restarted
+  };
+  const Case cases[] = {
+      {"inputs_valid_restart", 0, "FG   ", -0.5},
+      {"stp_below_stpmin_rejected", 2, "ERROR", 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    // A search at its first evaluation, where the function already converges.
+    Search s;
+    start(s);
+    s.f = -0.5;
+    s.g = -0.1;
+    s.stpmin = c.stpmin;
+    GuardedTask t = guarded_task("START", 5);
+    const std::string before(t.block, sizeof t.block);
+    dcsrch_(&s.stp, &s.f, &s.g, &s.ftol, &s.gtol, &s.xtol, t.block, &s.stpmin, &s.stpmax, s.isave,
+            s.dsave, 5);
+    const std::string after(t.block, sizeof t.block);
+    EXPECT_EQ(after.substr(0, 5), c.task);
+    EXPECT_EQ(after.substr(5), before.substr(5)) << "bytes past the buffer changed";
+    EXPECT_EQ(s.stp, 1);
+    EXPECT_EQ(s.dsave[4], c.finit);
+  }
+}
+
 TEST(DcsrchTaskBuffer, NegativeLengthWritesNothing) {
   GuardedTask t = guarded_task("START", 5);
   const std::string before(t.block, sizeof t.block);
@@ -278,6 +311,29 @@ TEST(DcsrchContinuation, TrialStepAboveStpmaxIsStpmaxExactlyThenWarns) {
   call(s);
   EXPECT_EQ(task_word(s), "WARNING: STP = STPMAX");
   EXPECT_EQ(s.stp, 3);
+}
+
+// Before bracketing, each new step must advance at least 1.1 times the last
+// advance: the second evaluation's secant step 2.25 is raised to that bound.
+TEST(DcsrchExtrapolation, LowerBoundRaisesAShortStepBeforeBracketing) {
+  Search s = search_with(1, 1e-3, 0.01, 0.1, 0, 10);
+  start(s);
+  struct Evaluation {
+    double f, g;     // at the current step: decrease, slope still negative
+    double next_stp; // the step asked for next
+  };
+  const Evaluation evaluations[] = {
+      {-1, -0.5, 2},                   // the secant step, inside the limits [0, 5]
+      {-1.5, -0.1, 2 + 1.1 * (2 - 1)}, // the secant step 2.25, below the limits [3.1, 6]
+  };
+  for (const Evaluation &e : evaluations) {
+    s.f = e.f;
+    s.g = e.g;
+    call(s);
+    ASSERT_EQ(task_word(s), "FG");
+    EXPECT_EQ(s.isave[0], 0) << "not bracketed";
+    EXPECT_EQ(s.stp, e.next_stp);
+  }
 }
 
 } // namespace
