@@ -36,7 +36,7 @@ extern "C" {
 #define LINESEARCH_DSAVE_SIZE 13
 
 /*
- * dcsrch_: find a step stp in [stpmin, stpmax] that satisfies
+ * dcsrch_: find a step stp, normally in [stpmin, stpmax], that satisfies
  *   f(stp) <= f(0) + ftol * stp * f'(0)   and   |f'(stp)| <= gtol * |f'(0)|.
  *
  * Task protocol, read from the first characters of the task buffer:
@@ -49,6 +49,15 @@ extern "C" {
  *      "WARN":  the search stopped without meeting both; stp is the step at
  *               which f and g were last evaluated.
  *      "ERROR": the START inputs were rejected; only task was written.
+ * The steps that "FG" asks for lie in [stpmin, stpmax] but for one case: once
+ * a minimiser is bracketed and no further progress is possible, the search
+ * falls back to the best step found so far (the end of the interval with the
+ * least function value), which can lie outside the bounds: at 0, where every
+ * search begins, while no evaluated step has a lower value, or at a step that
+ * bounds changed since exclude. The next call then ends the search with a
+ * warning, or with "CONVERGENCE" if that step meets both conditions. The
+ * first "FG" asks for the caller's own stp.
+ *
  * Messages are written blank-padded or cut to task_len characters; a buffer
  * of 41 characters receives every message whole. The routine never reads or
  * writes outside the task_len characters of the buffer.

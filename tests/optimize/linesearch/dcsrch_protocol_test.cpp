@@ -313,6 +313,24 @@ TEST(DcsrchContinuation, TrialStepAboveStpmaxIsStpmaxExactlyThenWarns) {
   EXPECT_EQ(s.stp, 3);
 }
 
+// The fallback to the best step may leave the caller's bounds: here the best
+// step is still 0, and an xtol of 1 stops progress on the first bracketing.
+TEST(DcsrchContinuation, FallbackToTheBestStepMayLieBelowStpmin) {
+  Search s = search_with(2, 1e-3, 0.9, 1, 1, 10);
+  start(s);
+  s.f = 1; // higher than f(0): a minimiser lies in [0, 2]
+  s.g = 1;
+  call(s);
+  EXPECT_EQ(task_word(s), "FG");
+  EXPECT_EQ(s.isave[0], 1);
+  EXPECT_EQ(s.stp, 0);
+  s.f = 0;
+  s.g = -1;
+  call(s);
+  EXPECT_EQ(task_word(s), "WARNING: XTOL TEST SATISFIED");
+  EXPECT_EQ(s.stp, 0);
+}
+
 // Before bracketing, each new step must advance at least 1.1 times the last
 // advance: the second evaluation's secant step 2.25 is raised to that bound.
 TEST(DcsrchExtrapolation, LowerBoundRaisesAShortStepBeforeBracketing) {
