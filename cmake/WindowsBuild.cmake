@@ -24,13 +24,13 @@ function(quorvel_import_library target)
   foreach(entry IN LISTS entries)
     string(APPEND lines "  ${entry}\n")
   endforeach()
-  set(ARG_DEF ${dir}/${target}.def)
-  file(CONFIGURE OUTPUT ${ARG_DEF} CONTENT "${lines}")
+  set(def ${dir}/${target}.def)
+  file(CONFIGURE OUTPUT ${def} CONTENT "${lines}")
   set(archive ${dir}/lib${target}.a)
   add_custom_command(
     OUTPUT ${archive}
-    COMMAND ${CMAKE_DLLTOOL} --input-def ${ARG_DEF} --dllname ${ARG_DLL} --output-lib ${archive}
-    DEPENDS ${ARG_DEF}
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${ARG_DLL} --output-lib ${archive}
+    DEPENDS ${def}
     COMMENT "Import library for ${ARG_DLL}"
     VERBATIM)
   add_custom_target(${target}_archive DEPENDS ${archive})

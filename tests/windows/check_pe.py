@@ -5,7 +5,7 @@
   check_pe.py library blaswrap.dll --exports blaswrap.exports \\
       --imports libblas.dll=blas.routines --imports libcblas.dll=cblas.routines ...
   check_pe.py program quorvel.exe --imports python38.dll=python38.imports \\
-      --version 3.7.0 --manifest quorvel.manifest
+      --version X.Y.Z --manifest quorvel.manifest
 
 Every file: PE32+ for x86-64. A library: exactly the exports of its list, and
 from each outside DLL exactly the routines of that DLL's list, nothing from
