@@ -1,9 +1,7 @@
 # quorvel_launcher_resources(<target> [BIN_DIR <dir under the prefix>])
 #
-# Windows: the icon, version block and manifest go into the program, and the
-# image gets the properties of a windowed program: GUI subsystem 6.0, ASLR
-# with high-entropy addresses, NX, terminal-server aware, 1 MiB stack reserve
-# with 4 KiB committed. Elsewhere: the same artwork is installed as
+# Windows: the icon, version block and manifest go into the program (whose
+# image properties quorvel_windowed_program gives). Elsewhere: the same artwork is installed as
 # freedesktop icons together with a desktop entry that starts the installed
 # program.
 set(QUORVEL_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -11,7 +9,9 @@ set(QUORVEL_ICON_SIZES 16 32 48 64 96 128 256)
 
 # quorvel_windowed_program(<target>): the image properties and start-up of a
 # windowed program with the wide entry point wWinMain, the command line split
-# without wildcard expansion.
+# without wildcard expansion: GUI subsystem 6.0, ASLR with high-entropy
+# addresses, NX, terminal-server aware, 1 MiB stack reserve with 4 KiB
+# committed.
 function(quorvel_windowed_program target)
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
   if(NOT MINGW)
@@ -37,7 +37,6 @@ function(quorvel_launcher_resources target)
     target_sources(${target} PRIVATE ${dir}/quorvel.rc)
     set_source_files_properties(${dir}/quorvel.rc PROPERTIES
       OBJECT_DEPENDS "${dir}/quorvel.ico;${dir}/quorvel.manifest")
-    quorvel_windowed_program(${target})
     return()
   endif()
 

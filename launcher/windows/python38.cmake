@@ -44,11 +44,11 @@ else()
   quorvel_import_library(python38 DLL python38.dll
     ROUTINES
       Py_SetProgramName Py_SetPath Py_DecodeLocale PyMem_RawMalloc PyMem_RawFree PyOS_snprintf
-      Py_Initialize Py_IsInitialized PySys_SetArgv Py_Finalize Py_Exit
+      Py_Initialize Py_IsInitialized PySys_SetArgvEx Py_Finalize Py_FinalizeEx Py_Exit
       PyImport_ImportModule PyObject_GetAttrString PyObject_CallObject PySys_GetObject
       PyErr_Occurred PyErr_ExceptionMatches PyErr_Fetch PyErr_NormalizeException PyErr_Clear
       PyTuple_New PyTuple_SetItem PyUnicode_FromString PyUnicode_Join PyUnicode_Format
-      PyUnicode_AsWideCharString PyObject_Str PyLong_AsLong PyMem_Free PyType_GetFlags
+      PyUnicode_AsWideCharString PyUnicode_FromWideChar PyList_Insert PyObject_Str PyLong_AsLong PyMem_Free PyType_GetFlags
       _Py_Dealloc
     DATA
       Py_NoSiteFlag Py_FrozenFlag Py_IgnoreEnvironmentFlag PyExc_SystemExit _Py_NoneStruct)

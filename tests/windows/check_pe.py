@@ -58,7 +58,8 @@ PROGRAM_IMPORTS = {
     "python38.dll": [
         "Py_NoSiteFlag", "Py_FrozenFlag", "Py_IgnoreEnvironmentFlag", "Py_SetProgramName",
         "Py_SetPath", "Py_DecodeLocale", "PyMem_RawMalloc", "PyMem_RawFree", "PyOS_snprintf",
-        "Py_Initialize", "PySys_SetArgv", "Py_Finalize", "Py_Exit", "PyImport_ImportModule",
+        "Py_Initialize", "PySys_SetArgvEx", "PyList_Insert", "PyUnicode_FromWideChar",
+        "Py_Finalize", "Py_FinalizeEx", "Py_Exit", "PyImport_ImportModule",
         "PyObject_GetAttrString", "PyObject_CallObject", "PySys_GetObject",
         "PyErr_ExceptionMatches", "PyExc_SystemExit", "PyErr_Fetch", "PyErr_NormalizeException",
         "PyErr_Clear", "PyTuple_New", "PyUnicode_FromString", "PyUnicode_Join",
