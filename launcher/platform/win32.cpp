@@ -35,12 +35,13 @@ int platform_narrow_path(const wchar_t *path, char *buffer, size_t size) {
   const size_t length = wcstombs(buffer, path, size);
   if (length == static_cast<size_t>(-1) || length >= size)
     return -1;
-  const size_t characters = wcslen(path);
-  wchar_t *back = static_cast<wchar_t *>(calloc(characters + 2, sizeof *back));
+  // Never more characters than bytes; some runtimes also count the limit of
+  // this conversion in bytes, so room for all of them is given.
+  wchar_t *back = static_cast<wchar_t *>(calloc(length + 1, sizeof *back));
   if (back == nullptr)
     return -1;
-  const size_t converted = mbstowcs(back, buffer, characters + 2);
-  const bool same = converted == characters && wcscmp(back, path) == 0;
+  const size_t converted = mbstowcs(back, buffer, length + 1);
+  const bool same = converted != static_cast<size_t>(-1) && wcscmp(back, path) == 0;
   free(back);
   return same ? static_cast<int>(length) : -1;
 }
