@@ -257,6 +257,9 @@ FAULT_INJECTION = [
     # The first call decodes the only argument.
     Scenario("search path not decodable", BOOM, 1, fatal("Unable to convert path to string!"),
              fault="Py_DecodeLocale:2"),
+    # The interpreter has started; its path gets the program's directory first.
+    Scenario("no memory for the program's directory in sys.path", BOOM, 1,
+             fatal("Out of memory creating sys.path!"), fault="PyUnicode_FromWideChar:1"),
     # The loader applies a DT_RUNPATH to the program's own dependencies only.
     Scenario("run path of the newer kind", BOOM, 1, fatal("Unable to change DLL search path!"),
              program="quorvel_runpath"),
@@ -550,8 +553,9 @@ class Installation(LauncherTest):
                          "archive has what start-up and reporting need")
 
     def test_moved_installation(self) -> None:
-        where_am_i = Scenario("", "import sys\ndef run():\n    raise SystemExit(repr(sys.path[1:]))\n",
-                              1, box(TERMINATED, repr(["@LIB@/library.zip", "@LIB@"])))
+        where_am_i = Scenario(
+            "", "import sys\ndef run():\n    raise SystemExit(repr(sys.path[1:]))\n", 1,
+            box(TERMINATED, repr(["@LIB@/library.zip", "@LIB@"])))
         moved = os.path.join(self.workspace, "moved elsewhere")
         os.rename(self.directory, moved)
         with self.subTest("moved installation"):
