@@ -452,8 +452,8 @@ class LauncherTest(unittest.TestCase):
         return directory
 
     def launch(self, scenario: Scenario, directory: str, argv0: Optional[str] = None,
-               cwd: Optional[str] = None,
-               env: Optional[Dict[str, str]] = None) -> subprocess.CompletedProcess:
+               cwd: Optional[str] = None, env: Optional[Dict[str, str]] = None,
+               through_path: bool = False) -> subprocess.CompletedProcess:
         startup = os.path.join(directory, "lib", "__startup__.py")
         if scenario.startup is None:
             if os.path.exists(startup):
@@ -479,7 +479,9 @@ class LauncherTest(unittest.TestCase):
         if argv0 is None:
             argv0 = "given-name" if scenario.args else path
         with open(scenario.stdout or os.devnull, "wb") as stdout:
-            return subprocess.run([argv0, *scenario.args], executable=path, env=environment,
+            # Through PATH, the lookup in the environment's PATH finds the program.
+            executable = None if through_path else path
+            return subprocess.run([argv0, *scenario.args], executable=executable, env=environment,
                                   cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
                                   stderr=subprocess.PIPE, timeout=120)
 
@@ -601,7 +603,8 @@ class Hardening(LauncherTest):
                 argv0 = resolve(start.argv0, directory)
                 env = {"PATH": f"{directory}:/usr/bin:/bin"} if start.through_path else None
                 scenario = Scenario(start.name, WHERE_FROM, 1, imported_from(argv0))
-                self.check(scenario, directory, argv0=argv0, cwd=cwd, env=env)
+                self.check(scenario, directory, argv0=argv0, cwd=cwd, env=env,
+                           through_path=start.through_path)
 
     def test_damaged_runtime_archive(self) -> None:
         for name, damage, status, stderr in ARCHIVES:
