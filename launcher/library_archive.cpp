@@ -1,6 +1,7 @@
 // Locates the end-of-archive record of a zip archive the way the
-// interpreter's importer does: at the very end of the file, or else as the
-// last signature in the final 64 KiB that a trailing comment may occupy.
+// interpreter's importer does: the last signature in the final 64 KiB and
+// 22 bytes of the file, the most that a trailing comment and the record
+// occupy.
 #include "library_archive.h"
 
 #include <stdint.h>
@@ -25,8 +26,8 @@ bool read_at(FILE *file, long position, unsigned char *buffer, size_t size) {
   return fseek(file, position, SEEK_SET) == 0 && fread(buffer, 1, size, file) == size;
 }
 
-// Position of the last end-of-archive signature in the tail of the file,
-// or -1.
+// Position of the end-of-archive record: the last signature in the tail of
+// the file, when a whole record follows it; else -1.
 long find_end_record(FILE *file, long file_size) {
   const long tail_size =
       file_size < end_record_size + longest_comment ? file_size : end_record_size + longest_comment;
@@ -35,11 +36,13 @@ long find_end_record(FILE *file, long file_size) {
     return -1;
   long found = -1;
   if (read_at(file, file_size - tail_size, tail, static_cast<size_t>(tail_size)))
-    for (long at = tail_size - end_record_size; at >= 0 && found < 0; --at)
+    for (long at = tail_size - static_cast<long>(sizeof end_signature); at >= 0 && found < 0; --at)
       if (memcmp(tail + at, end_signature, sizeof end_signature) == 0)
         found = file_size - tail_size + at;
   free(tail);
-  return found;
+  // The importer takes the last signature even when no whole record
+  // follows it, and then gives up.
+  return found >= 0 && file_size - found >= end_record_size ? found : -1;
 }
 
 } // namespace
