@@ -6,6 +6,11 @@
 #include "launcher.h"
 #include "platform/platform.h"
 
+namespace {
+
+int report_system_exit();
+int report_secondary_failure(PyObject *value, const char *context);
+
 PyObject *new_ref_or_none(PyObject *object) {
   PyObject *reference = object != nullptr ? object : Py_None;
   Py_INCREF(reference);
@@ -27,8 +32,6 @@ int show_error_box(PyObject *caption, PyObject *text) {
   return -1;
 }
 
-namespace {
-
 // report_fatal after a failed step: the step's exception is of no further
 // use and would otherwise be pending while the interpreter shuts down.
 int report_fatal_after_error(const char *message) {
@@ -48,18 +51,24 @@ PyObject *str_caption_of(PyObject *value) {
 }
 
 // Status for an int code of SystemExit. A value the process status cannot
-// carry becomes -1, never a truncation that might read as success.
+// carry becomes -1, never a truncation that might read as success: neither
+// beyond the range of int nor a nonzero code whose bits that reach the
+// parent are all zero.
 int exit_status_of(PyObject *code) {
   long status = PyLong_AsLong(code);
   if (status == -1 && PyErr_Occurred())
     PyErr_Clear();
   if (status < INT_MIN || status > INT_MAX)
     return -1;
+  if (status != 0 && (static_cast<unsigned>(status) & platform_exit_status_mask) == 0)
+    return -1;
   return static_cast<int>(status);
 }
 
-// Steps 3 to 13 of the report of an ordinary exception, owning nothing that
-// the caller passes.
+// The report of an ordinary exception once its triple is out of the error
+// indicator: the application's own hook when it installed one, else the
+// formatted traceback in a box; any step that fails is reported in its
+// place. Owns nothing that the caller passes.
 int report_triple(PyObject *type, PyObject *value, PyObject *traceback) {
   int result = -1;
   PyObject *args = nullptr, *hook_result = nullptr, *module = nullptr, *format = nullptr;
@@ -149,6 +158,8 @@ int report_exception() {
   return result;
 }
 
+namespace {
+
 int report_system_exit() {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
@@ -215,3 +226,5 @@ int report_secondary_failure(PyObject *value, const char *context) {
   Py_XDECREF(type);
   return result;
 }
+
+} // namespace

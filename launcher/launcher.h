@@ -1,5 +1,5 @@
-// The launcher's own operations. Each returns 0 for success and -1 for
-// failure; the main flow turns any failure into exit status 1.
+// The launcher's operations that cross between its two files. Each returns
+// -1 for failure; the main flow turns any failure into exit status 1.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -9,14 +9,6 @@
 // interpreter (nothing to do before it started) and returns -1.
 int report_fatal(const char *message);
 
-int locate_installation();
-int start_interpreter(int argument_count, wchar_t **argument_vector);
-int run_startup_module();
-
 // Reports the pending exception and returns -1; a SystemExit ends the
 // process here instead, unless reporting it fails.
 int report_exception();
-int report_system_exit();
-int report_secondary_failure(PyObject *value, const char *context);
-int show_error_box(PyObject *caption, PyObject *text);
-PyObject *new_ref_or_none(PyObject *object);

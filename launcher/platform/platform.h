@@ -5,6 +5,7 @@
 // time.
 #pragma once
 
+#include <stdio.h>
 #include <wchar.h>
 
 // Characters in the fixed path buffers, terminator included.
@@ -13,10 +14,26 @@ constexpr unsigned lib_dir_size = 260;
 
 extern "C" {
 
-// printf format of the module search path from the program's directory, taken
-// twice: the archive lib/library.zip, then the directory lib, in the
-// platform's own separator and delimiter.
+// printf format of the module search path from the program's directory as
+// narrow text (platform_narrow_path), taken twice: the archive
+// lib/library.zip, then the directory lib, in the platform's own separator
+// and delimiter.
 extern const char platform_search_path_format[];
+
+// The character that separates the entries of the module search path; a
+// directory that holds it cannot be an entry.
+extern const wchar_t platform_search_path_delimiter;
+
+// Bits of an exit status that reach the parent process.
+extern const unsigned platform_exit_status_mask;
+
+// path as the narrow text that the interpreter decodes back to exactly path,
+// into buffer (size bytes). Returns its length, or -1 when path has no such
+// text or it does not fit.
+int platform_narrow_path(const wchar_t *path, char *buffer, size_t size);
+
+// The file name in directory, opened for binary reading; null on failure.
+FILE *platform_open_file(const wchar_t *directory, const wchar_t *name);
 
 // Full path of the running program into buffer (size characters). Returns
 // its length; 0 on failure, and size when the path did not fit (the buffer

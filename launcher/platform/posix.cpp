@@ -1,6 +1,7 @@
 // The launcher's platform services on POSIX systems. File names here are
 // bytes; the launcher and the interpreter both read them as UTF-8, whatever
-// locale the environment names, so any installation directory round-trips.
+// locale the environment names, with each byte that is not UTF-8 escaped as
+// U+DC80..U+DCFF, so any installation directory round-trips.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -11,39 +12,136 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wchar.h>
 
 #include "platform.h"
 
-extern "C" const char platform_search_path_format[] = "%ls/lib/library.zip:%ls/lib";
+extern "C" {
+const char platform_search_path_format[] = "%s/lib/library.zip:%s/lib";
+const wchar_t platform_search_path_delimiter = L':';
+// The parent sees only the low 8 bits of the status.
+const unsigned platform_exit_status_mask = 0xFF;
+}
 
 namespace {
 
 int arguments_count;
 wchar_t **arguments;
 
-// UTF-8 of one character; an escaped undecodable byte (U+DC80..U+DCFF, the
-// interpreter's convention) is written back as that byte.
-void put_utf8(wchar_t character, FILE *stream) {
+// UTF-8 of one character into out (4 bytes); an escaped undecodable byte
+// (U+DC80..U+DCFF, the interpreter's convention) becomes that byte again.
+// Returns the number of bytes.
+size_t encode_utf8(wchar_t character, unsigned char *out) {
   auto code = static_cast<unsigned long>(character);
   if (code >= 0xDC80 && code <= 0xDCFF) {
-    fputc(static_cast<int>(code - 0xDC00), stream);
-  } else if (code < 0x80) {
-    fputc(static_cast<int>(code), stream);
-  } else if (code < 0x800) {
-    fputc(static_cast<int>(0xC0 | (code >> 6)), stream);
-    fputc(static_cast<int>(0x80 | (code & 0x3F)), stream);
-  } else if (code < 0x10000) {
-    fputc(static_cast<int>(0xE0 | (code >> 12)), stream);
-    fputc(static_cast<int>(0x80 | ((code >> 6) & 0x3F)), stream);
-    fputc(static_cast<int>(0x80 | (code & 0x3F)), stream);
-  } else {
-    fputc(static_cast<int>(0xF0 | (code >> 18)), stream);
-    fputc(static_cast<int>(0x80 | ((code >> 12) & 0x3F)), stream);
-    fputc(static_cast<int>(0x80 | ((code >> 6) & 0x3F)), stream);
-    fputc(static_cast<int>(0x80 | (code & 0x3F)), stream);
+    out[0] = static_cast<unsigned char>(code - 0xDC00);
+    return 1;
   }
+  if (code < 0x80) {
+    out[0] = static_cast<unsigned char>(code);
+    return 1;
+  }
+  if (code < 0x800) {
+    out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+    out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    return 2;
+  }
+  if (code < 0x10000) {
+    out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+    out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
+  out[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+  out[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+  out[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+  return 4;
+}
+
+// One well-formed UTF-8 sequence at text (length bytes) into *character, as
+// the interpreter reads it: no overlong forms, no encoded surrogates, nothing
+// beyond U+10FFFF. Returns the bytes used, or 0 when text does not start
+// with such a sequence.
+size_t decode_utf8(const unsigned char *text, size_t length, wchar_t *character) {
+  const unsigned lead = text[0];
+  if (lead < 0x80) {
+    *character = static_cast<wchar_t>(lead);
+    return 1;
+  }
+  size_t size;
+  unsigned low = 0x80, high = 0xBF; // the range of the second byte
+  unsigned long code;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    size = 2, code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    size = 3, code = lead & 0x0F;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    size = 4, code = lead & 0x07;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (length < size || text[1] < low || text[1] > high)
+    return 0;
+  for (size_t i = 1; i < size; ++i) {
+    if ((text[i] & 0xC0) != 0x80)
+      return 0;
+    code = (code << 6) | (text[i] & 0x3F);
+  }
+  *character = static_cast<wchar_t>(code);
+  return size;
+}
+
+// A file name's bytes as wide text, each byte that is not part of valid
+// UTF-8 escaped as U+DC80..U+DCFF, the way the interpreter decodes file
+// names. Returns the characters written, or size when they did not fit.
+unsigned decode_file_name(const char *bytes, size_t length, wchar_t *buffer, unsigned size) {
+  const auto *text = reinterpret_cast<const unsigned char *>(bytes);
+  unsigned written = 0;
+  for (size_t at = 0; at < length; ++written) {
+    if (written + 1 >= size)
+      return size;
+    size_t used = decode_utf8(text + at, length - at, &buffer[written]);
+    if (used == 0) {
+      buffer[written] = static_cast<wchar_t>(0xDC00 + text[at]);
+      used = 1;
+    }
+    at += used;
+  }
+  buffer[written] = L'\0';
+  return written;
+}
+
+// The inverse of decode_file_name into buffer (size bytes). Returns the
+// length, or -1 when it does not fit or path holds a character that no
+// file name can (NUL is the terminator; lone surrogates other than the
+// escapes have no UTF-8).
+int encode_file_name(const wchar_t *path, char *buffer, size_t size) {
+  size_t length = 0;
+  for (; *path != L'\0'; ++path) {
+    auto code = static_cast<unsigned long>(*path);
+    if ((code >= 0xD800 && code < 0xDC80) || (code > 0xDCFF && code <= 0xDFFF) || code > 0x10FFFF)
+      return -1;
+    unsigned char bytes[4];
+    size_t count = encode_utf8(*path, bytes);
+    if (length + count >= size)
+      return -1;
+    memcpy(buffer + length, bytes, count);
+    length += count;
+  }
+  buffer[length] = '\0';
+  return static_cast<int>(length);
+}
+
+void put_utf8(wchar_t character, FILE *stream) {
+  unsigned char bytes[4];
+  fwrite(bytes, 1, encode_utf8(character, bytes), stream);
 }
 
 void put_wide_line(const wchar_t *text, FILE *stream) {
@@ -92,20 +190,32 @@ unsigned platform_module_file_name(wchar_t *buffer, unsigned size) {
     return 0;
   if (static_cast<size_t>(length) >= sizeof bytes)
     return size;
-  bytes[length] = '\0';
-  mbstate_t state{};
-  const char *source = bytes;
-  size_t characters = mbsrtowcs(nullptr, &source, 0, &state);
-  if (characters == static_cast<size_t>(-1))
-    return 0;
-  if (characters >= size) {
+  unsigned characters = decode_file_name(bytes, static_cast<size_t>(length), buffer, size);
+  if (characters >= size)
     buffer[0] = L'\0';
-    return size;
+  return characters;
+}
+
+int platform_narrow_path(const wchar_t *path, char *buffer, size_t size) {
+  return encode_file_name(path, buffer, size);
+}
+
+FILE *platform_open_file(const wchar_t *directory, const wchar_t *name) {
+  char path[PATH_MAX];
+  int length = encode_file_name(directory, path, sizeof path);
+  if (length < 0 || static_cast<size_t>(length) + 1 >= sizeof path)
+    return nullptr;
+  path[length] = '/';
+  if (encode_file_name(name, path + length + 1, sizeof path - static_cast<size_t>(length) - 1) < 0)
+    return nullptr;
+  // A directory opens for reading here, but is no file to read.
+  FILE *file = fopen(path, "rb");
+  struct stat status;
+  if (file != nullptr && (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))) {
+    fclose(file);
+    return nullptr;
   }
-  source = bytes;
-  state = mbstate_t{};
-  mbsrtowcs(buffer, &source, size, &state);
-  return static_cast<unsigned>(characters);
+  return file;
 }
 
 void platform_remove_file_spec(wchar_t *path) {
@@ -129,8 +239,7 @@ void platform_combine_path(wchar_t *destination, const wchar_t *directory, const
 // that the loader will really apply it.
 int platform_set_library_directory(const wchar_t *directory) {
   char narrow[4 * lib_dir_size];
-  size_t length = wcstombs(narrow, directory, sizeof narrow);
-  if (length == static_cast<size_t>(-1) || length >= sizeof narrow)
+  if (encode_file_name(directory, narrow, sizeof narrow) < 0)
     return 0;
   return !program_has_runpath() && loader_searches(narrow) ? 1 : 0;
 }

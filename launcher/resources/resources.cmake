@@ -1,9 +1,7 @@
 # quorvel_launcher_resources(<target> [BIN_DIR <dir under the prefix>])
 #
-# Windows: the icon, version block and manifest go into the program, and the
-# image gets the properties of a windowed program: GUI subsystem 6.0, ASLR
-# with high-entropy addresses, NX, terminal-server aware, 1 MiB stack reserve
-# with 4 KiB committed. Elsewhere: the same artwork is installed as
+# Windows: the icon, version block and manifest go into the program (whose
+# image properties quorvel_windowed_program gives). Elsewhere: the same artwork is installed as
 # freedesktop icons together with a desktop entry that starts the installed
 # program.
 set(QUORVEL_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -13,7 +11,9 @@ set(QUORVEL_FILE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PRO
 
 # quorvel_windowed_program(<target>): the image properties and start-up of a
 # windowed program with the wide entry point wWinMain, the command line split
-# without wildcard expansion.
+# without wildcard expansion: GUI subsystem 6.0, ASLR with high-entropy
+# addresses, NX, terminal-server aware, 1 MiB stack reserve with 4 KiB
+# committed.
 function(quorvel_windowed_program target)
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
   if(NOT MINGW)
@@ -41,7 +41,6 @@ function(quorvel_launcher_resources target)
     target_sources(${target} PRIVATE ${rc})
     set_source_files_properties(${rc} PROPERTIES
       OBJECT_DEPENDS "${dir}/quorvel.ico;${dir}/quorvel.manifest")
-    quorvel_windowed_program(${target})
     return()
   endif()
 

@@ -28,6 +28,7 @@ void *__real_PyMem_RawMalloc(size_t size);
 wchar_t *__real_Py_DecodeLocale(const char *text, size_t *length);
 PyObject *__real_PyTuple_New(Py_ssize_t size);
 PyObject *__real_PyUnicode_FromString(const char *text);
+PyObject *__real_PyUnicode_FromWideChar(const wchar_t *text, Py_ssize_t size);
 
 unsigned __wrap_platform_module_file_name(wchar_t *buffer, unsigned size) {
   static int calls;
@@ -62,5 +63,11 @@ PyObject *__wrap_PyUnicode_FromString(const char *text) {
   static int calls;
   return fails_now("PyUnicode_FromString", &calls) ? PyErr_NoMemory()
                                                    : __real_PyUnicode_FromString(text);
+}
+
+PyObject *__wrap_PyUnicode_FromWideChar(const wchar_t *text, Py_ssize_t size) {
+  static int calls;
+  return fails_now("PyUnicode_FromWideChar", &calls) ? PyErr_NoMemory()
+                                                     : __real_PyUnicode_FromWideChar(text, size);
 }
 }

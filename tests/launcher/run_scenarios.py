@@ -3,10 +3,10 @@
 Each scenario writes lib/__startup__.py into a private copy of the
 installation, runs the launcher as a subprocess and compares the exit status
 and everything on standard error (where this platform shows the boxes:
-caption, line feed, text, line feed) exactly.
+caption, line feed, text, line feed) exactly, byte for byte.
 
 usage: run_scenarios.py GROUP --installed DIR --fault-injection PROGRAM
-                        --probe EXTENSION LIBRARY
+                        --runpath PROGRAM --probe EXTENSION LIBRARY [unittest options]
 """
 
 import argparse
@@ -15,8 +15,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import unittest
 import zipfile
-from typing import NamedTuple
+from typing import Dict, NamedTuple, Optional, Tuple
 
 FATAL = "Zundrel Fatal Error"
 TERMINATED = "Zundrel: Application Terminated"
@@ -24,26 +25,28 @@ MAIN_SCRIPT = "Zundrel: Python error in main script"
 UNAVAILABLE = "Zundrel: Python error in main script (traceback unavailable)"
 
 
-def box(caption, text):
+def box(caption: str, text: str) -> str:
     return f"{caption}\n{text}\n"
 
 
-def fatal(message):
+def fatal(message: str) -> str:
     return box(FATAL, message)
 
 
-def secondary(context, exception, original):
+def secondary(context: str, exception: str, original: str) -> str:
     return box(UNAVAILABLE, f"{context}\nException: {exception}\nOriginal Exception: {original}")
 
 
 class Scenario(NamedTuple):
     name: str
-    startup: str  # source of __startup__.py; None for no application
+    startup: Optional[str]  # source of __startup__.py; None for no application
     status: int
-    stderr: str  # @LIB@ stands for the installation's lib directory
-    args: tuple = ()
-    env: dict = {}
-    fault: str = None  # name:N for the test-only launcher
+    stderr: str  # @LIB@ and @DIR@ stand for the installation's directories
+    args: Tuple[str, ...] = ()
+    env: Tuple[Tuple[str, str], ...] = ()  # added to the base environment
+    fault: Optional[str] = None  # name:N for the test-only launcher
+    program: str = "quorvel"  # or one of the test-only launchers beside it
+    stdout: Optional[str] = None  # a file to write standard output to
 
 
 BOOM = "def run():\n    raise ValueError('boom')\n"
@@ -57,11 +60,11 @@ NO_TRACEBACK_MODULE = "import sys\nsys.modules['traceback'] = None\n"
 UNPRINTABLE = "class Unprintable(Exception):\n    def __str__(self):\n        raise RuntimeError('no str')\n"
 
 
-def raising(expression, prelude=""):
+def raising(expression: str, prelude: str = "") -> str:
     return f"{prelude}def run():\n    raise {expression}\n"
 
 
-def exiting_with(code):
+def exiting_with(code: object) -> str:
     return raising(f"SystemExit({code})")
 
 
@@ -128,6 +131,11 @@ OUTCOMES = [
     Scenario("SystemExit 2**32 + 3", exiting_with(2**32 + 3), 255, ""),
     Scenario("SystemExit -2**31 - 1", exiting_with(-2**31 - 1), 255, ""),
     Scenario("SystemExit 2**70", exiting_with(2**70), 255, ""),
+    # Nonzero codes whose low byte, all the status keeps, is zero.
+    Scenario("SystemExit 256", exiting_with(256), 255, ""),
+    Scenario("SystemExit 512", exiting_with(512), 255, ""),
+    Scenario("SystemExit -256", exiting_with(-256), 255, ""),
+    Scenario("SystemExit 257 keeps its low byte", exiting_with(257), 1, ""),
     Scenario("SystemExit str", exiting_with("'bye'"), 1, box(TERMINATED, "bye")),
     Scenario("SystemExit str with str caption",
              raising("e", "e = SystemExit('bye')\ne.caption = 'Solver'\n"), 1, box("Solver", "bye")),
@@ -138,6 +146,74 @@ OUTCOMES = [
              + raising("Stop('halted')"), 1, box(TERMINATED, "halted")),
     Scenario("SystemExit code whose str raises", UNPRINTABLE + exiting_with("Unprintable()"), 1,
              fatal("Cannot get string representation of messsage.")),
+    # Escaped undecodable bytes reach standard error as the bytes themselves.
+    Scenario("box text with escaped bytes",
+             exiting_with("b'caf\\xe9 \\xff!'.decode('utf-8', 'surrogateescape')"), 1,
+             box(TERMINATED, "caf\udce9 \udcff!")),
+    Scenario("unwritable output of a run that returns", "def run():\n    print('lost')\n", 120,
+             "Exception ignored in: <_io.TextIOWrapper name='<stdout>' mode='w' encoding='utf-8'>\n"
+             "OSError: [Errno 28] No space left on device\n", stdout="/dev/full"),
+    Scenario("unwritable output after SystemExit(0)", "def run():\n    print('lost')\n"
+             "    raise SystemExit(0)\n", 120,
+             "Exception ignored in: <_io.TextIOWrapper name='<stdout>' mode='w' encoding='utf-8'>\n"
+             "OSError: [Errno 28] No space left on device\n", stdout="/dev/full"),
+    Scenario("large output that cannot be written", "def run():\n    print('x' * 100000)\n", 1,
+             box(MAIN_SCRIPT, (
+                 "Traceback (most recent call last):\n"
+                 '  File "@LIB@/__startup__.py", line 2, in run\n'
+                 "    print('x' * 100000)\n"
+                 "OSError: [Errno 28] No space left on device\n")), stdout="/dev/full"),
+    Scenario("unwritable output of a failing run keeps its status", BOOM.replace(
+        "def run():\n", "def run():\n    print('lost')\n"), 1, box(MAIN_SCRIPT, (
+            "Traceback (most recent call last):\n"
+            '  File "@LIB@/__startup__.py", line 3, in run\n'
+            "    raise ValueError('boom')\n"
+            "ValueError: boom\n")) +
+        "Exception ignored in: <_io.TextIOWrapper name='<stdout>' mode='w' encoding='utf-8'>\n"
+        "OSError: [Errno 28] No space left on device\n", stdout="/dev/full"),
+]
+
+# Each object that the launcher holds reports its release, and an exit handler
+# reports the start of finalisation: a release skipped, repeated or out of
+# order changes what standard error shows.
+WATCHED = (
+    "import atexit, sys, weakref\n"
+    "def say(text):\n"
+    "    sys.stderr.write(text + '\\n')\n"
+    "atexit.register(say, 'finalizing')\n"
+)
+
+RELEASES = [
+    Scenario("result, run and module released in this order, before finalisation", WATCHED + (
+        "class Result:\n"
+        "    def __del__(self):\n"
+        "        say('result released')\n"
+        "class Run:\n"
+        "    def __call__(self):\n"
+        "        # Leave the launcher's references the only ones.\n"
+        "        del globals()['run'], sys.modules['__startup__']\n"
+        "        return Result()\n"
+        "    def __del__(self):\n"
+        "        say('run released')\n"
+        "run = Run()\n"
+        "sys.watch = weakref.ref(sys.modules[__name__], lambda _: say('module released'))\n"),
+        0, "result released\nrun released\nmodule released\nfinalizing\n"),
+    Scenario("formatted lines released after the box", WATCHED + (
+        "import traceback\n"
+        "class Lines(list):\n"
+        "    def __del__(self):\n"
+        "        say('lines released')\n"
+        "traceback.format_exception = lambda *args: Lines(['text\\n'])\n" + BOOM),
+        1, box(MAIN_SCRIPT, "text\n") + "lines released\nfinalizing\n"),
+    Scenario("exception released after the box", WATCHED + (
+        "import traceback\n"
+        "traceback.format_exception = lambda *args: ['text\\n']\n"
+        "class Boom(Exception):\n"
+        "    def __del__(self):\n"
+        "        say('exception released')\n"
+        "def run():\n"
+        "    raise Boom()\n"),
+        1, box(MAIN_SCRIPT, "text\n") + "exception released\nfinalizing\n"),
 ]
 
 REPORTING_FAILURES = [
@@ -181,6 +257,12 @@ FAULT_INJECTION = [
     # The first call decodes the only argument.
     Scenario("search path not decodable", BOOM, 1, fatal("Unable to convert path to string!"),
              fault="Py_DecodeLocale:2"),
+    # The interpreter has started; its path gets the program's directory first.
+    Scenario("no memory for the program's directory in sys.path", BOOM, 1,
+             fatal("Out of memory creating sys.path!"), fault="PyUnicode_FromWideChar:1"),
+    # The loader applies a DT_RUNPATH to the program's own dependencies only.
+    Scenario("run path of the newer kind", BOOM, 1, fatal("Unable to change DLL search path!"),
+             program="quorvel_runpath"),
     Scenario("args tuple", BOOM, 1, secondary("Cannot create args tuple.", "", "boom"),
              fault="PyTuple_New:1"),
     Scenario("empty separator", BOOM, 1, secondary("Cannot create empty string object.", "", "boom"),
@@ -230,7 +312,8 @@ INSTALLATION = [
              "import sys\ndef run():\n    raise SystemExit(repr((sys.argv, sys.executable)))\n", 1,
              box(TERMINATED, repr((["given-name", *ARGUMENTS], "@DIR@/quorvel"))),
              args=ARGUMENTS),
-    Scenario("hostile environment changes nothing", CONFINED, 0, "", env=HOSTILE_ENVIRONMENT),
+    Scenario("hostile environment changes nothing", CONFINED, 0, "",
+             env=tuple(HOSTILE_ENVIRONMENT.items())),
     Scenario("extension module with a dependency in lib",
              "import probe_ext\ndef run():\n    raise SystemExit(probe_ext.answer())\n", 42, ""),
     Scenario("shipped libraries load from lib by name", (
@@ -241,29 +324,136 @@ INSTALLATION = [
 ]
 
 
-def resolve(text, directory, evil=""):
+# ---- where code is imported from ------------------------------------------
+# The working directory holds code of its own that must never run: a
+# __startup__, an encodings package and a json module, each of which would
+# announce itself.
+INTRUDER = "import sys\nsys.stderr.write('code from the working directory ran\\n')\n"
+INTRUDER_FILES = ("__startup__.py", "json.py", "encodings/__init__.py", "forged/quorvel")
+
+WHERE_FROM = (
+    "import encodings, json, sys\n"
+    "def run():\n"
+    "    raise SystemExit(repr((sys.path, sys.argv, json.__file__, encodings.__file__)))\n"
+)
+
+
+def imported_from(argv0: str) -> str:
+    return box(TERMINATED, repr((["@DIR@", "@LIB@/library.zip", "@LIB@"], [argv0],
+                                 "@LIB@/library.zip/json/__init__.pyc",
+                                 "@LIB@/library.zip/encodings/__init__.pyc")))
+
+
+class Start(NamedTuple):
+    name: str
+    argv0: str  # @DIR@ stands for the installation
+    through_path: bool = False  # found through PATH, not by its own path
+
+
+STARTS = [
+    Start("through PATH", "quorvel", through_path=True),
+    Start("as ./quorvel, a link to the program", "./quorvel"),
+    Start("by full path", "@DIR@/quorvel"),
+    Start("forged first argument naming no file", "nothing-here"),
+    Start("forged first argument naming a file in the working directory", "__startup__.py"),
+    Start("forged first argument naming a file in another directory", "forged/quorvel"),
+]
+
+# ---- installations that the interpreter could not start from --------------
+SHORT_RUN = "def run():\n    pass\n"
+UNOPENED = fatal("Unable to open the runtime archive library.zip!")
+DAMAGED = fatal("The runtime archive library.zip is damaged!")
+
+
+def archive_removed(path: str) -> None:
+    os.remove(path)
+
+
+def archive_emptied(path: str) -> None:
+    open(path, "wb").close()
+
+
+def archive_truncated(path: str) -> None:
+    os.truncate(path, os.path.getsize(path) - 10)
+
+
+def archive_cut_to_its_end_record(path: str) -> None:
+    with open(path, "rb") as archive:
+        archive.seek(-22, os.SEEK_END)
+        record = archive.read()
+    with open(path, "wb") as archive:
+        archive.write(record)
+
+
+def archive_replaced_by_directory(path: str) -> None:
+    os.remove(path)
+    os.mkdir(path)
+
+
+def archive_commented(path: str) -> None:
+    with zipfile.ZipFile(path, "a") as archive:
+        archive.comment = b"a comment after the end record"
+
+
+ARCHIVES = [
+    ("missing", archive_removed, 1, UNOPENED),
+    ("empty", archive_emptied, 1, DAMAGED),
+    ("truncated", archive_truncated, 1, DAMAGED),
+    ("only its end record", archive_cut_to_its_end_record, 1, DAMAGED),
+    ("replaced by a directory", archive_replaced_by_directory, 1, UNOPENED),
+    ("with a trailing comment, still sound", archive_commented, 0, ""),
+]
+
+WHERE_AM_I = "import sys\ndef run():\n    raise SystemExit(repr((sys.path, sys.executable)))\n"
+
+
+def placed_in(directory: str) -> str:
+    """What WHERE_AM_I shows when the launcher runs from directory."""
+    lib = os.path.join(directory, "lib")
+    return box(TERMINATED, repr(([directory, os.path.join(lib, "library.zip"), lib],
+                                 os.path.join(directory, "quorvel"))))
+
+
+# Directory names, as bytes, that an installation may be moved to, and the
+# fatal box that refuses it (None: the launcher runs from there).
+DIRECTORIES = [
+    ("search path delimiter", b"app:with:colons",
+     fatal("Installation path contains the module search path delimiter!")),
+    ("not UTF-8", b"caf\xe9 \xff\xfe", None),
+    ("UTF-8 of a surrogate is not UTF-8", b"x\xed\xa0\x80y", None),
+    ("overlong UTF-8 is not UTF-8", b"x\xc0\xafy", None),
+    ("UTF-8 cut short", b"x\xe6\x97", None),
+    ("valid UTF-8 among invalid bytes", b"\xff" + "日本".encode() + b"\xfe", None),
+]
+
+
+# ---- the runner ------------------------------------------------------------
+OPTIONS = argparse.Namespace()
+
+
+def resolve(text: str, directory: str, evil: str = "") -> str:
     return (text.replace("@LIB@", os.path.join(directory, "lib"))
             .replace("@DIR@", directory).replace("@EVIL@", evil))
 
 
-class Runner:
-    def __init__(self, options, workspace):
-        self.options = options
-        self.workspace = workspace
-        self.failures = 0
-        self.base_env = {
-            "PATH": "/usr/bin:/bin",
-            # Whatever the locale says, file names and arguments are UTF-8.
-            "LC_ALL": "C",
-        }
+class LauncherTest(unittest.TestCase):
+    """Runs scenarios against private copies of the installation."""
 
-    def copy_installation(self, name):
+    def setUp(self) -> None:
+        workspace = tempfile.TemporaryDirectory(prefix="quorvel-")
+        self.addCleanup(workspace.cleanup)
+        self.workspace = workspace.name
+
+    def copy_installation(self, name: str = "installation") -> str:
         directory = os.path.join(self.workspace, name)
-        shutil.copytree(self.options.installed, directory, symlinks=True)
-        shutil.copy2(self.options.fault_injection, directory)
+        shutil.copytree(OPTIONS.installed, directory, symlinks=True)
+        for program in (OPTIONS.fault_injection, OPTIONS.runpath):
+            shutil.copy2(program, directory)
         return directory
 
-    def run(self, scenario, directory, program="quorvel", env=None):
+    def launch(self, scenario: Scenario, directory: str, argv0: Optional[str] = None,
+               cwd: Optional[str] = None, env: Optional[Dict[str, str]] = None,
+               through_path: bool = False) -> subprocess.CompletedProcess:
         startup = os.path.join(directory, "lib", "__startup__.py")
         if scenario.startup is None:
             if os.path.exists(startup):
@@ -272,70 +462,179 @@ class Runner:
             with open(startup, "w", encoding="utf-8") as out:
                 out.write(resolve(scenario.startup, directory))
         evil = os.path.join(self.workspace, "evil")
-        environment = dict(self.base_env)
-        environment.update({k: resolve(v, directory, evil) for k, v in scenario.env.items()})
+        environment = {
+            "PATH": "/usr/bin:/bin",
+            # Whatever the locale says, file names and arguments are UTF-8.
+            "LC_ALL": "C",
+        }
+        environment.update({k: resolve(v, directory, evil) for k, v in scenario.env})
         environment.update(env or {})
+        program = scenario.program
         if scenario.fault:
-            program = os.path.basename(self.options.fault_injection)
+            program = os.path.basename(OPTIONS.fault_injection)
             environment["QUORVEL_FAIL"] = scenario.fault
+        elif program != "quorvel":
+            program = os.path.basename(OPTIONS.runpath)
         path = os.path.join(directory, program)
-        argv0 = "given-name" if scenario.args else path
-        result = subprocess.run([argv0, *scenario.args], executable=path, env=environment,
-                                stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-        self.check(scenario.name, (scenario.status, resolve(scenario.stderr, directory)),
-                   (result.returncode, result.stderr.decode("utf-8", "backslashreplace")))
+        if argv0 is None:
+            argv0 = "given-name" if scenario.args else path
+        with open(scenario.stdout or os.devnull, "wb") as stdout:
+            # Through PATH, the lookup in the environment's PATH finds the program.
+            executable = None if through_path else path
+            return subprocess.run([argv0, *scenario.args], executable=executable, env=environment,
+                                  cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
+                                  stderr=subprocess.PIPE, timeout=120)
 
-    def check(self, name, expected, actual):
-        if expected == actual:
-            print(f"ok    {name}")
-            return
-        self.failures += 1
-        print(f"FAIL  {name}\n  expected: {expected!r}\n  actual:   {actual!r}")
+    def check(self, scenario: Scenario, directory: str, **launch_options) -> None:
+        result = self.launch(scenario, directory, **launch_options)
+        expected = resolve(scenario.stderr, directory).encode("utf-8", "surrogateescape")
+        self.assertEqual((result.returncode, result.stderr), (scenario.status, expected))
 
-
-def prepare_evil(workspace):
-    evil = os.path.join(workspace, "evil")
-    os.makedirs(os.path.join(evil, "lib"))
-    for name in ("evil.py", "startup.py", "__startup__.py", "site.py", "sitecustomize.py"):
-        with open(os.path.join(evil, name), "w") as out:
-            out.write("import sys\nsys.stderr.write('environment obeyed\\n')\n")
-
-
-def run_table(runner, table):
-    directory = runner.copy_installation("installation")
-    for scenario in table:
-        runner.run(scenario, directory)
+    def check_table(self, table) -> None:
+        directory = self.copy_installation()
+        for scenario in table:
+            with self.subTest(scenario.name):
+                self.check(scenario, directory)
 
 
-def run_installation(runner):
-    options = runner.options
-    prepare_evil(runner.workspace)
-    directory = runner.copy_installation("installation")
-    lib = os.path.join(directory, "lib")
-    for built in options.probe:
-        shutil.copy2(built, lib)
-    for scenario in INSTALLATION:
-        runner.run(scenario, directory)
+class Outcomes(LauncherTest):
+    def test_outcomes(self) -> None:
+        self.check_table(OUTCOMES)
 
-    check_layout(runner, directory)
-
-    where_am_i = Scenario("", "import sys\ndef run():\n    raise SystemExit(repr(sys.path[1:]))\n",
-                          1, box(TERMINATED, repr(["@LIB@/library.zip", "@LIB@"])))
-    moved = os.path.join(runner.workspace, "moved elsewhere")
-    os.rename(directory, moved)
-    runner.run(where_am_i._replace(name="moved installation"), moved)
-
-    foreign = os.path.join(runner.workspace, "Prüfung é ü 日本 dir")
-    os.rename(moved, foreign)
-    for locale in ("C", "POSIX", "C.UTF-8", "xx_XX.ISO-8859-1"):
-        runner.run(where_am_i._replace(name=f"non-ASCII directory, locale {locale}"), foreign,
-                   env={"LC_ALL": locale, "LANG": locale})
-    run_long_paths(runner, foreign)
+    def test_releases(self) -> None:
+        self.check_table(RELEASES)
 
 
-def long_directory(workspace, length, filler):
-    """A directory whose path, with /quorvel, has exactly length characters.
-    It holds a copy of the program and a link to an existing lib."""
+class ReportingFailures(LauncherTest):
+    def test_reporting_failures(self) -> None:
+        self.check_table(REPORTING_FAILURES)
+
+
+class FaultInjection(LauncherTest):
+    def test_fault_injection(self) -> None:
+        self.check_table(FAULT_INJECTION)
+
+
+class Installation(LauncherTest):
+    def setUp(self) -> None:
+        super().setUp()
+        self.directory = self.copy_installation()
+        for built in OPTIONS.probe:
+            shutil.copy2(built, os.path.join(self.directory, "lib"))
+
+    def test_installation(self) -> None:
+        evil = os.path.join(self.workspace, "evil")
+        os.makedirs(os.path.join(evil, "lib"))
+        for name in ("evil.py", "startup.py", "__startup__.py", "site.py", "sitecustomize.py"):
+            with open(os.path.join(evil, name), "w") as out:
+                out.write("import sys\nsys.stderr.write('environment obeyed\\n')\n")
+        for scenario in INSTALLATION:
+            with self.subTest(scenario.name):
+                self.check(scenario, self.directory)
+
+    def test_layout(self) -> None:
+        lib = os.path.join(self.directory, "lib")
+        present = set(os.listdir(lib))
+        expected = {"library.zip", "liblinesearch.so", "libblaswrap.so", "libcblassub.so",
+                    *interpreter_runtimes(os.path.join(self.directory, "quorvel"))}
+        self.assertEqual(expected - present, set(), "installed files")
+        self.assertTrue(any(name.startswith("_ctypes.") for name in present),
+                        "extension modules installed")
+        with open(os.path.join(self.directory, "quorvel"), "rb") as program:
+            self.assertNotIn(b"QUORVEL_FAIL", program.read(),
+                             "shipped program has no fault injection")
+        with zipfile.ZipFile(os.path.join(lib, "library.zip")) as archive:
+            names = archive.namelist()
+        self.assertEqual([n for n in names if not n.endswith(".pyc")], [],
+                         "archive holds bytecode only")
+        left_out = ("test/", "idlelib/", "tkinter/", "ensurepip/", "site-packages/")
+        self.assertEqual([n for n in names if n.startswith(left_out)], [],
+                         "archive leaves out tests and tools")
+        self.assertEqual({"encodings/__init__.pyc", "encodings/utf_8.pyc", "traceback.pyc",
+                          "ctypes/__init__.pyc", "linecache.pyc"} - set(names), set(),
+                         "archive has what start-up and reporting need")
+
+    def test_moved_installation(self) -> None:
+        where_am_i = Scenario(
+            "", "import sys\ndef run():\n    raise SystemExit(repr(sys.path[1:]))\n", 1,
+            box(TERMINATED, repr(["@LIB@/library.zip", "@LIB@"])))
+        moved = os.path.join(self.workspace, "moved elsewhere")
+        os.rename(self.directory, moved)
+        with self.subTest("moved installation"):
+            self.check(where_am_i, moved)
+        foreign = os.path.join(self.workspace, "Prüfung é ü 日本 dir")
+        os.rename(moved, foreign)
+        for locale in ("C", "POSIX", "C.UTF-8", "xx_XX.ISO-8859-1"):
+            with self.subTest(f"non-ASCII directory, locale {locale}"):
+                self.check(where_am_i, foreign, env={"LC_ALL": locale, "LANG": locale})
+
+    def test_long_paths(self) -> None:
+        """The program path buffer holds 256 characters; the search path text
+        1056 bytes. Whatever does not fit is refused, never cut short."""
+        cases = [
+            ("program path of 256 characters", 256, "ü", 0, ""),
+            ("program path of 257 characters", 257, "ü", 1,
+             fatal("Unable to get executable name!")),
+            ("search path text beyond its buffer", 250, "日", 1,
+             fatal("Unable to convert path to string!")),
+        ]
+        for name, length, filler, status, stderr in cases:
+            with self.subTest(name):
+                directory = long_directory(os.path.join(self.workspace, name.replace(" ", "_")),
+                                           length, filler)
+                os.makedirs(directory)
+                shutil.copy2(os.path.join(self.directory, "quorvel"), directory)
+                os.symlink(os.path.join(self.directory, "lib"), os.path.join(directory, "lib"))
+                self.assertEqual(len(os.path.join(directory, "quorvel")), length)
+                self.check(Scenario(name, SHORT_RUN, status, stderr), directory)
+
+
+class Hardening(LauncherTest):
+    def test_code_from_the_working_directory_never_runs(self) -> None:
+        directory = self.copy_installation()
+        cwd = os.path.join(self.workspace, "working directory")
+        for name in INTRUDER_FILES:
+            os.makedirs(os.path.dirname(os.path.join(cwd, name)), exist_ok=True)
+            with open(os.path.join(cwd, name), "w") as out:
+                out.write(INTRUDER)
+        os.symlink(os.path.join(directory, "quorvel"), os.path.join(cwd, "quorvel"))
+        for start in STARTS:
+            with self.subTest(start.name):
+                argv0 = resolve(start.argv0, directory)
+                env = {"PATH": f"{directory}:/usr/bin:/bin"} if start.through_path else None
+                scenario = Scenario(start.name, WHERE_FROM, 1, imported_from(argv0))
+                self.check(scenario, directory, argv0=argv0, cwd=cwd, env=env,
+                           through_path=start.through_path)
+
+    def test_damaged_runtime_archive(self) -> None:
+        for name, damage, status, stderr in ARCHIVES:
+            with self.subTest(f"library.zip {name}"):
+                directory = self.copy_installation(name.replace(" ", "_"))
+                damage(os.path.join(directory, "lib", "library.zip"))
+                self.check(Scenario(name, SHORT_RUN, status, stderr), directory)
+
+    def test_installation_directory_names(self) -> None:
+        directory = self.copy_installation()
+        for name, directory_name, refusal in DIRECTORIES:
+            with self.subTest(name):
+                target = os.path.join(self.workspace, os.fsdecode(directory_name))
+                os.rename(directory, target)
+                directory = target
+                scenario = Scenario(name, WHERE_AM_I, 1, refusal or placed_in(directory))
+                self.check(scenario, directory)
+
+
+def interpreter_runtimes(program: str) -> set:
+    """The interpreter's shared libraries that program names, which the
+    installation must hold (none when it carries the interpreter itself)."""
+    dynamic = subprocess.run(["readelf", "-d", program], capture_output=True, text=True,
+                             check=True).stdout
+    return {line.split("[", 1)[1].rstrip("]") for line in dynamic.splitlines()
+            if "(NEEDED)" in line and "[libpython" in line}
+
+
+def long_directory(workspace: str, length: int, filler: str) -> str:
+    """A directory whose path, with /quorvel, has exactly length characters."""
     base = os.path.join(workspace, "long")
     remaining = length - len(base) - len("/quorvel")
     parts = []
@@ -347,70 +646,28 @@ def long_directory(workspace, length, filler):
     return os.path.join(base, *parts)
 
 
-def run_long_paths(runner, source):
-    """The program path buffer holds 256 characters; the search path text
-    1056 bytes. Whatever does not fit is refused, never cut short."""
-    cases = [
-        ("program path of 256 characters", 256, "ü", 0, ""),
-        ("program path of 257 characters", 257, "ü", 1, fatal("Unable to get executable name!")),
-        ("search path text beyond its buffer", 250, "日", 1,
-         fatal("Unable to convert path to string!")),
-    ]
-    for name, length, filler, status, stderr in cases:
-        directory = long_directory(os.path.join(runner.workspace, name.replace(" ", "_")), length,
-                                   filler)
-        os.makedirs(directory)
-        shutil.copy2(os.path.join(source, "quorvel"), directory)
-        os.symlink(os.path.join(source, "lib"), os.path.join(directory, "lib"))
-        assert len(os.path.join(directory, "quorvel")) == length
-        runner.run(Scenario(name, "def run():\n    pass\n", status, stderr), directory)
-
-
-def check_layout(runner, directory):
-    lib = os.path.join(directory, "lib")
-    present = set(os.listdir(lib))
-    expected = {"library.zip", "libpython3.11.so.1.0", "liblinesearch.so", "libblaswrap.so",
-                "libcblassub.so"}
-    runner.check("installed files", set(), expected - present)
-    runner.check("extension modules installed", True,
-                 any(name.startswith("_ctypes.") for name in present))
-    with open(os.path.join(directory, "quorvel"), "rb") as program:
-        runner.check("shipped program has no fault injection", False,
-                     b"QUORVEL_FAIL" in program.read())
-    with zipfile.ZipFile(os.path.join(lib, "library.zip")) as archive:
-        names = archive.namelist()
-    runner.check("archive holds bytecode only", [], [n for n in names if not n.endswith(".pyc")])
-    left_out = ("test/", "idlelib/", "tkinter/", "ensurepip/", "site-packages/")
-    runner.check("archive leaves out tests and tools", [],
-                 [n for n in names if n.startswith(left_out)])
-    runner.check("archive has what start-up and reporting need", set(), {
-        "encodings/__init__.pyc", "encodings/utf_8.pyc", "traceback.pyc", "ctypes/__init__.pyc",
-        "linecache.pyc"} - set(names))
-
-
 GROUPS = {
-    "outcomes": lambda runner: run_table(runner, OUTCOMES),
-    "reporting_failures": lambda runner: run_table(runner, REPORTING_FAILURES),
-    "fault_injection": lambda runner: run_table(runner, FAULT_INJECTION),
-    "installation": run_installation,
+    "outcomes": Outcomes,
+    "reporting_failures": ReportingFailures,
+    "fault_injection": FaultInjection,
+    "installation": Installation,
+    "hardening": Hardening,
 }
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("group", choices=GROUPS)
     parser.add_argument("--installed", required=True)
     parser.add_argument("--fault-injection", required=True)
+    parser.add_argument("--runpath", required=True)
     parser.add_argument("--probe", nargs=2, required=True)
     options = parser.parse_args()
-    with tempfile.TemporaryDirectory(prefix="quorvel-") as workspace:
-        runner = Runner(options, workspace)
-        GROUPS[options.group](runner)
-    if runner.failures:
-        print(f"{runner.failures} failed")
-        return 1
-    return 0
+    vars(OPTIONS).update(vars(options))
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(GROUPS[options.group])
+    runner = unittest.TextTestRunner(verbosity=2)
+    sys.exit(0 if runner.run(suite).wasSuccessful() else 1)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

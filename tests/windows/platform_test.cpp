@@ -8,6 +8,7 @@
 // <program directory>\lib.
 #include <windows.h>
 
+#include <locale.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -68,9 +69,31 @@ extern "C" int launcher_main() {
   expect_text(lib_dir, expected_lib, "lib beside the executable");
 
   char search_path[1056];
-  snprintf(search_path, sizeof search_path, platform_search_path_format, L"D:\\App", L"D:\\App");
+  snprintf(search_path, sizeof search_path, platform_search_path_format, "D:\\App", "D:\\App");
   expect(strcmp(search_path, "D:\\App\\lib\\library.zip;D:\\App\\lib") == 0,
          "module search path from the directory");
+  expect(platform_search_path_delimiter == L';', "the search path delimiter");
+
+  // The entry point chose UTF-8, which carries every directory; the default
+  // locale carries only what converts back exactly.
+  char narrow[64];
+  expect(platform_narrow_path(L"D:\\\u00c4pp \u65e5\u672c", narrow, sizeof narrow) == 14 &&
+             strcmp(narrow, "D:\\\xc3\x84pp \xe6\x97\xa5\xe6\x9c\xac") == 0,
+         "narrow path in UTF-8");
+  expect(platform_narrow_path(L"D:\\App", narrow, 6) == -1, "narrow path that does not fit");
+  setlocale(LC_CTYPE, "C");
+  expect(platform_narrow_path(L"D:\\App", narrow, sizeof narrow) == 6 &&
+             strcmp(narrow, "D:\\App") == 0,
+         "ASCII narrow path without UTF-8");
+  expect(platform_narrow_path(L"D:\\\u65e5\u672c", narrow, sizeof narrow) == -1,
+         "a path the locale cannot carry is refused");
+  setlocale(LC_CTYPE, ".UTF-8");
+
+  FILE *file = platform_open_file(expected_lib, L"probe_root.dll");
+  expect(file != nullptr, "a file in a directory opens");
+  if (file != nullptr)
+    fclose(file);
+  expect(platform_open_file(expected_lib, L"missing.zip") == nullptr, "a missing file does not");
 
   expect(LoadLibraryW(L"probe_root.dll") == nullptr, "the probe is not found before");
   expect(platform_set_library_directory(lib_dir) != 0, "platform_set_library_directory succeeds");

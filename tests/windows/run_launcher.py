@@ -4,10 +4,10 @@
   run_launcher.py --program quorvel.exe --python python38.dll --work DIR -- EMULATOR...
 
 For each case of the table, a fresh installation directory gets the program,
-the stand-in runtime and an empty lib; the program is started with a
-wildcard pattern and a quoted argument from a directory that holds a
-matching file. The exit status and the calls that reached the interpreter,
-in order, must be exactly the expected ones.
+the stand-in runtime and a lib with a sound, empty library.zip; the program
+is started with a wildcard pattern and a quoted argument from a directory
+that holds a matching file. The exit status and the calls that reached the
+interpreter, in order, must be exactly the expected ones.
 """
 
 import argparse
@@ -15,74 +15,114 @@ import os
 import shutil
 import subprocess
 import sys
+import unittest
+import zipfile
+from typing import List, NamedTuple, Optional
 
-CASES = [
-    # run() returns: everything released newest first, then finalised.
-    ("returns", None, 0, [
-        "import __startup__", "call run with no arguments", "release result", "release run",
-        "release __startup__", "finalize"]),
-    # SystemExit(7): the process ends inside Py_Exit with the code.
-    ("system_exit", "exit:7", 7, [
-        "import __startup__", "call run with no arguments", "exit 7"]),
+OPTIONS = argparse.Namespace()
+
+# Everything the launcher hands the interpreter before the application runs;
+# @DIR@ stands for the installation directory as Windows names it.
+STARTED = [
+    "program @DIR@\\quorvel.exe",
+    "path @DIR@\\lib\\library.zip;@DIR@\\lib",
+    "initialize site=1 frozen=1 environment=1",
+    "argv[1] *.txt",
+    "argv[2] a b",
+    # sys.path[0] is the program's directory, put there by the launcher.
+    "str @DIR@",
+    "insert str into sys.path at 0",
+    "release str",
 ]
 
 
-def windows_path(path):
+class Case(NamedTuple):
+    name: str
+    run: Optional[str]  # QUORVEL_FAKE_RUN: None for a run() that returns
+    status: int
+    calls: List[str]  # what reaches the interpreter, in order
+    directory: str = "App"  # the installation directory's name
+    archive: bool = True  # lib holds library.zip
+    # The loader finds python38.dll beside the program; otherwise in a
+    # directory on the search path, for directories it cannot search.
+    runtime_beside: bool = True
+
+
+CASES = [
+    # run() returns: everything released newest first, then finalised.
+    Case("returns", None, 0, STARTED + [
+        "import __startup__", "call run with no arguments", "release result", "release run",
+        "release __startup__", "finalize"]),
+    # SystemExit(7): the process ends inside Py_Exit with the code.
+    Case("system_exit", "exit:7", 7, STARTED + [
+        "import __startup__", "call run with no arguments", "exit 7"]),
+    # Refused with the fatal box before the interpreter starts.
+    Case("delimiter_in_directory", None, 1, [], directory="App;Semi", runtime_beside=False),
+    Case("archive_missing", None, 1, [], archive=False),
+]
+
+
+def windows_path(path: str) -> str:
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run_case(args, name, mode, status, calls):
-    base = os.path.join(args.work, name)
-    shutil.rmtree(base, ignore_errors=True)
-    install = os.path.join(base, "App")
-    os.makedirs(os.path.join(install, "lib"))
-    shutil.copy(args.program, os.path.join(install, "quorvel.exe"))
-    shutil.copy(args.python, os.path.join(install, "python38.dll"))
-    cwd = os.path.join(base, "cwd")
-    os.makedirs(cwd)
-    open(os.path.join(cwd, "match.txt"), "w").close()
+class LauncherRuns(unittest.TestCase):
+    def test_cases(self) -> None:
+        for case in CASES:
+            with self.subTest(case.name):
+                self.check(case)
 
-    env = dict(os.environ)
-    env.pop("QUORVEL_FAKE_RUN", None)
-    if mode:
-        env["QUORVEL_FAKE_RUN"] = mode
-    completed = subprocess.run(
-        args.emulator + [os.path.join(install, "quorvel.exe"), "*.txt", "a b"],
-        cwd=cwd, env=env, timeout=120)
+    def check(self, case: Case) -> None:
+        base = os.path.join(OPTIONS.work, case.name)
+        shutil.rmtree(base, ignore_errors=True)
+        install = os.path.join(base, case.directory)
+        os.makedirs(os.path.join(install, "lib"))
+        shutil.copy(OPTIONS.program, os.path.join(install, "quorvel.exe"))
+        runtime = install if case.runtime_beside else os.path.join(base, "runtime")
+        os.makedirs(runtime, exist_ok=True)
+        shutil.copy(OPTIONS.python, os.path.join(runtime, "python38.dll"))
+        if case.archive:
+            with zipfile.ZipFile(os.path.join(install, "lib", "library.zip"), "w"):
+                pass
+        cwd = os.path.join(base, "cwd")
+        os.makedirs(cwd)
+        with open(os.path.join(cwd, "match.txt"), "w"):
+            pass
 
-    directory = windows_path(install)
-    expected = [
-        f"program {directory}\\quorvel.exe",
-        f"path {directory}\\lib\\library.zip;{directory}\\lib",
-        "initialize site=1 frozen=1 environment=1",
-        "argv[1] *.txt",
-        "argv[2] a b",
-    ] + calls
-    log_path = os.path.join(cwd, "interpreter.log")
-    actual = open(log_path).read().splitlines() if os.path.exists(log_path) else []
+        env = dict(os.environ)
+        env.pop("QUORVEL_FAKE_RUN", None)
+        # A box must not wait for a user on whatever display the caller has.
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
+        if case.run:
+            env["QUORVEL_FAKE_RUN"] = case.run
+        if not case.runtime_beside:
+            env["WINEPATH"] = windows_path(runtime)
+        completed = subprocess.run(
+            OPTIONS.emulator + [os.path.join(install, "quorvel.exe"), "*.txt", "a b"],
+            cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            timeout=120)
 
-    failures = []
-    if completed.returncode != status:
-        failures.append(f"exit status {completed.returncode}, expected {status}")
-    if actual != expected:
-        failures.append("calls:\n    " + "\n    ".join(actual) +
-                        "\n  expected:\n    " + "\n    ".join(expected))
-    for failure in failures:
-        print(f"{name}: {failure}")
-    return not failures
+        log_path = os.path.join(cwd, "interpreter.log")
+        actual = []
+        if os.path.exists(log_path):
+            with open(log_path) as log:
+                actual = log.read().splitlines()
+        directory = windows_path(install)
+        expected = [call.replace("@DIR@", directory) for call in case.calls]
+        self.assertEqual((completed.returncode, actual), (case.status, expected))
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--program", required=True)
     parser.add_argument("--python", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("emulator", nargs="+")
-    args = parser.parse_args()
-    passed = [run_case(args, *case) for case in CASES]
-    print(f"{sum(passed)} of {len(passed)} cases passed")
-    return 0 if all(passed) else 1
+    vars(OPTIONS).update(vars(parser.parse_args()))
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(LauncherRuns)
+    sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -101,6 +101,32 @@ FAKE_API void PySys_SetArgv(int argc, wchar_t **argv) {
     note("argv[%d] %ls", i, argv[i]);
 }
 
+// The form the launcher uses: updatepath must be 0, so that the interpreter
+// adds no directory of its own choosing to sys.path.
+FAKE_API void PySys_SetArgvEx(int argc, wchar_t **argv, int updatepath) {
+  for (int i = 1; i < argc; ++i)
+    note("argv[%d] %ls", i, argv[i]);
+  if (updatepath != 0)
+    note("argv updates sys.path");
+}
+
+FAKE_API fake_object *PyUnicode_FromWideChar(const wchar_t *text, long long) {
+  note("str %ls", text);
+  return new_object("str");
+}
+
+FAKE_API int PyList_Insert(fake_object *list, long long index, fake_object *item) {
+  note("insert %s into %s at %lld", item->name, list->name, index);
+  return 0;
+}
+
+FAKE_API int Py_FinalizeEx() {
+  if (initialized)
+    note("finalize");
+  initialized = false;
+  return 0;
+}
+
 FAKE_API void Py_Finalize() {
   if (initialized)
     note("finalize");
@@ -160,9 +186,13 @@ FAKE_API unsigned long PyType_GetFlags(fake_type *type) { return type->flags; }
 FAKE_API long PyLong_AsLong(fake_object *object) { return object->value; }
 FAKE_API fake_object *PyUnicode_FromString(const char *text) { return new_object(text); }
 
+FAKE_API fake_object *PySys_GetObject(const char *name) {
+  static fake_object sys_path = {1 << 30, &plain_type, "sys.path", 0};
+  return strcmp(name, "path") == 0 ? &sys_path : nullptr;
+}
+
 // Reached only when reporting an ordinary exception, which these runs do not
 // raise: present so that the program loads.
-FAKE_API fake_object *PySys_GetObject(const char *) { return nullptr; }
 FAKE_API fake_object *PyTuple_New(long long) { return nullptr; }
 FAKE_API int PyTuple_SetItem(fake_object *, long long, fake_object *) { return -1; }
 FAKE_API fake_object *PyUnicode_Join(fake_object *, fake_object *) { return nullptr; }
