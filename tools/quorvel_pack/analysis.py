@@ -15,7 +15,7 @@ import keyword
 import os
 import subprocess
 import sys
-from typing import Dict, Iterable, List, NamedTuple, Optional, Set, Tuple
+from typing import Callable, Dict, Iterable, List, NamedTuple, Optional, Set, Tuple
 
 from . import PackError
 
@@ -218,15 +218,16 @@ def resolve_relative(importing: str, is_package: bool, item: Import) -> Optional
 def bytecode_imports_closure(
     roots: Iterable[str],
     search_path: List[str],
-    follow_functions: "callable",
-    code_of: "callable",
+    follow_function_import: Callable[[str, str, str], bool],
+    code_of: Callable[[str, str], Optional[object]],
     excluded: Set[str],
 ) -> Closure:
     """Modules reachable from roots through import statements.
 
     search_path: directories searched in order for top-level modules.
-    follow_functions(module, origin): whether imports inside its functions
-    are followed. code_of(module, origin): its code object, or None.
+    follow_function_import(module, origin, target): whether an import of
+    target inside a function of module is followed. code_of(module, origin):
+    its code object, or None.
     Names in excluded, and their submodules, are neither shipped nor followed.
     """
     modules: Dict[str, str] = {}
@@ -282,11 +283,10 @@ def bytecode_imports_closure(
         code = code_of(name, origin)
         if code is None:
             continue
-        follow = follow_functions(name, origin)
         for item in module_imports(code):
-            if item.in_function and not follow:
-                continue
             target = resolve_relative(name, name in packages, item)
+            if item.in_function and not follow_function_import(name, origin, target or ""):
+                continue
             if target is None:
                 unresolved.append(("." * item.level + item.name, name))
                 continue

@@ -224,8 +224,9 @@ def _under(path: str, directory: str) -> bool:
 class Plan(NamedTuple):
     """Every file of the new lib/: relative path -> (kind, source), where kind
     is "compile" (source compiled to bytecode), "copy", "text" (the source is
-    the contents) or "library" (a shared library copied and cleared of its
-    run paths)."""
+    the contents) or "binary" (an extension module or shared library, copied
+    and cleared of its run paths: what it needs is in lib/, found through
+    the program's run path)."""
 
     files: Dict[str, Tuple[str, str]]
     display_names: Dict[str, str]
@@ -250,8 +251,13 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
             codes[origin] = analysis.compile_source(origin, origin)
         return codes[origin]
 
-    def follow_functions(name: str, origin: str) -> bool:
-        return not (_under(origin, stdlib_dir) or _under(origin, extension_dir))
+    def follow_function_import(name: str, origin: str, target: str) -> bool:
+        # The standard library imports inside functions what few runs need
+        # (the traceback module alone would pull in hundreds of modules);
+        # only its packages' lazy imports of their own parts are followed.
+        if not _under(origin, stdlib_dir):
+            return True
+        return target.split(".")[0] == name.split(".")[0] and "." in name + target
 
     app_modules = [f.module for f in app.files if f.role in ("module", "extension")]
     roots = ["sys"] + list(analysis.RUNTIME_ROOTS) + list(options.includes) + app_modules
@@ -263,7 +269,7 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
     shipped_tops: Set[str] = set()
     probed: Dict[str, List[str]] = {}
     while True:
-        closure = analysis.bytecode_imports_closure(roots, search_path, follow_functions,
+        closure = analysis.bytecode_imports_closure(roots, search_path, follow_function_import,
                                                     code_of, excluded)
         added = []
         for trigger, packages in WHOLE_PACKAGES.items():
@@ -359,8 +365,11 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
                         "platform and were left out (normal: they serve other systems)"
                         % stdlib_misses)
 
+    for relative, (kind, source) in list(files.items()):
+        if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
+            files[relative] = ("binary", source)
     binaries = [(relative, source) for relative, (kind, source) in files.items()
-                if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES)]
+                if kind == "binary"]
     binaries.append((PROGRAM, os.path.join(runtime.installation, PROGRAM)))
     available = set()
     for name in runtime_entries(runtime):
@@ -373,7 +382,7 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
             binaries.append((name, path))
     copies, missing_libraries = native.needed_libraries(binaries, available)
     for soname, source in copies.items():
-        files[soname] = ("library", source)
+        files[soname] = ("binary", source)
     for soname, label in missing_libraries:
         warnings.append("library %s not found (needed by %s)" % (soname, label))
 
@@ -507,7 +516,7 @@ def write_lib(plan: Plan, runtime: Runtime, stage_lib: str, entries: List[str]) 
         else:
             shutil.copyfile(source, target)
             shutil.copymode(source, target)
-            if kind == "library":
+            if kind == "binary":
                 os.chmod(target, 0o755)
                 native.clear_search_paths(target)
     empty_archive(os.path.join(stage_lib, ARCHIVE))
@@ -552,10 +561,6 @@ def lock_installation(installation: str) -> int:
     return fd
 
 
-def _terminate(signum: int, frame: object) -> None:
-    raise KeyboardInterrupt
-
-
 def pack(app_dir: str, installation: str, options: Options) -> Report:
     """Checks everything, then replaces the installation's application."""
     runtime = read_installation(installation)
@@ -563,7 +568,15 @@ def pack(app_dir: str, installation: str, options: Options) -> Report:
     app = analysis.check_application(app_dir, options.entry)
     check_names(app, runtime)
     lock = lock_installation(installation)
-    previous = signal.signal(signal.SIGTERM, _terminate)
+    # Interrupted before the exchange, the run stops and undoes its work;
+    # from the exchange on, it finishes.
+    committed = []
+
+    def interrupt(signum: int, frame: object) -> None:
+        if not committed:
+            raise KeyboardInterrupt
+
+    previous = {s: signal.signal(s, interrupt) for s in (signal.SIGINT, signal.SIGTERM)}
     stage = os.path.join(installation, "%s%d" % (STAGING_PREFIX, os.getpid()))
     try:
         remove_leftovers(installation)
@@ -571,9 +584,11 @@ def pack(app_dir: str, installation: str, options: Options) -> Report:
         os.mkdir(stage)
         stage_lib = os.path.join(stage, "lib")
         total = write_lib(plan, runtime, stage_lib, runtime_entries(runtime))
+        committed.append(True)
         _exchange(stage_lib, runtime.lib_dir)
     finally:
         shutil.rmtree(stage, ignore_errors=True)
-        signal.signal(signal.SIGTERM, previous)
+        for number, handler in previous.items():
+            signal.signal(number, handler)
         os.close(lock)
     return plan.report._replace(total_bytes=total)
