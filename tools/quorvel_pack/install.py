@@ -11,9 +11,7 @@ release, compiled by this interpreter after its version has been compared.
 import ctypes
 import errno
 import fcntl
-import importlib.util
 import json
-import marshal
 import os
 import shutil
 import signal
@@ -21,7 +19,7 @@ import sys
 import zipfile
 from typing import Dict, List, NamedTuple, Optional, Set, Tuple
 
-from . import FIXED_DATE_TIME, PackError
+from . import PackError
 from . import analysis, native, startup
 
 ARCHIVE = "library.zip"
@@ -179,7 +177,7 @@ def runtime_entries(runtime: Runtime) -> List[str]:
     for name in sorted(os.listdir(runtime.lib_dir)):
         if name in owned or name in (ARCHIVE, MANIFEST) or name in extension_names:
             continue
-        if name.startswith(STAGING_PREFIX):
+        if name.startswith(STAGING_PREFIX) or name in analysis.NOT_SHIPPED_NAMES:
             continue
         kept.append(name)
     return kept
@@ -359,7 +357,9 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
         if importer != "(root)" and (_under(origin, stdlib_dir) or origin == "frozen"):
             stdlib_misses += 1  # platform-dependent imports of other systems
             continue
-        warnings.append("module %s not found (imported by %s)" % (missing, importer))
+        warnings.append("module %s not found (%s)" % (missing, "given with --include"
+                                                      if importer == "(root)"
+                                                      else "imported by " + importer))
     if stdlib_misses:
         warnings.append("%d imports inside the standard library are not available on this "
                         "platform and were left out (normal: they serve other systems)"
@@ -464,17 +464,6 @@ def _place_tree(path: str, top: str, files: Dict[str, Tuple[str, str]],
 # ---------------------------------------------------------------- writing
 
 
-def bytecode(source_path: str, display_name: str) -> bytes:
-    """Contents of a bytecode file that needs no source beside it."""
-    code = analysis.compile_source(source_path, display_name)
-    return importlib.util.MAGIC_NUMBER + b"\x01\x00\x00\x00" + bytes(8) + marshal.dumps(code)
-
-
-def source_bytecode(text: str, display_name: str) -> bytes:
-    code = compile(text, display_name, "exec", dont_inherit=True)
-    return importlib.util.MAGIC_NUMBER + b"\x01\x00\x00\x00" + bytes(8) + marshal.dumps(code)
-
-
 def empty_archive(path: str) -> None:
     """A valid module archive with no members: the search path's first
     entry, which then costs next to nothing on every import."""
@@ -509,10 +498,11 @@ def write_lib(plan: Plan, runtime: Runtime, stage_lib: str, entries: List[str]) 
         os.makedirs(os.path.dirname(target), exist_ok=True)
         if kind == "compile":
             with open(target, "wb") as f:
-                f.write(bytecode(source, plan.display_names.get(relative, relative)))
+                f.write(analysis.bytecode_file(source, plan.display_names.get(relative, relative)))
         elif kind == "text":
             with open(target, "wb") as f:
-                f.write(source_bytecode(source, plan.display_names[relative]))
+                f.write(analysis.pyc_contents(compile(source, plan.display_names[relative],
+                                                      "exec", dont_inherit=True)))
         else:
             shutil.copyfile(source, target)
             shutil.copymode(source, target)

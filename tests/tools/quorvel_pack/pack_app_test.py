@@ -200,12 +200,14 @@ class PackAppTest(unittest.TestCase):
                               "    pass\n" + PRINT_RUN,
             "helper.py": "def f():\n    from . import nothing_here\n",
             "__pycache__/old.cpython-311.pyc": "stale",
+            "__init__.py": "",
         })
         result = self.packed(app_dir)
         self.assertIn("warning: module no_such_module_x not found (imported by __startup__)",
                       result.stderr)
         self.assertIn("(imported by helper)", result.stderr)
         self.assertIn("not shipped: __pycache__/", result.stdout)
+        self.assertIn("not shipped: __init__.py", result.stdout)
         self.assertRegex(result.stdout, r"\d+ modules \(2 of the application\), \d+ extension "
                          r"modules, \d+ libraries, 0 data files; lib/ holds [\d.]+ MB")
 
