@@ -152,6 +152,20 @@ def check_names(app: analysis.Application, runtime: Runtime) -> None:
                         % (app.app_dir, ", ".join(clashing)))
 
 
+def check_apart(app_dir: str, installation: str) -> None:
+    """Refuses an installation inside the application (it would be shipped
+    into itself) and an application inside the installation's lib/ (the
+    exchange would take it away)."""
+    app_real = os.path.realpath(app_dir)
+    installation_real = os.path.realpath(installation)
+    if _under(installation_real, app_real) or installation_real == app_real:
+        raise PackError("%s: the installation lies inside the application directory %s"
+                        % (installation, app_dir))
+    if _under(app_real, os.path.join(installation_real, "lib")):
+        raise PackError("%s: the application lies inside the installation's lib/, which "
+                        "packing replaces" % app_dir)
+
+
 def startup_file(as_source: bool) -> str:
     return analysis.STARTUP + (".py" if as_source else ".pyc")
 
@@ -556,6 +570,7 @@ def pack(app_dir: str, installation: str, options: Options) -> Report:
     runtime = read_installation(installation)
     check_interpreter(runtime)
     app = analysis.check_application(app_dir, options.entry)
+    check_apart(app_dir, installation)
     check_names(app, runtime)
     lock = lock_installation(installation)
     # Interrupted before the exchange, the run stops and undoes its work;

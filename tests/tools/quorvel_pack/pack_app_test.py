@@ -260,6 +260,10 @@ class PackAppTest(unittest.TestCase):
         undecodable = self.app("undecodable", good)
         with open(os.path.join(os.fsencode(undecodable), b"caf\xe9.txt"), "w") as f:
             f.write("data")
+        nesting = self.app("nesting", good)
+        nested = copy_installation(nesting, "dist")
+        inside_lib = os.path.join(self.installation, "lib", "myapp")
+        write_files(inside_lib, good)
         cases = [
             ("missing APP_DIR", os.path.join(self.tmp.name, "nowhere"), [], None, "nowhere"),
             ("APP_DIR a file", outside, [], None, "not a directory"),
@@ -301,6 +305,9 @@ class PackAppTest(unittest.TestCase):
              "SyntaxError"),
             ("--path not a directory", self.app("ok", good), ["--path", outside], None,
              "not a directory"),
+            ("installation inside the application", nesting, [], nested,
+             "lies inside the application"),
+            ("application inside lib/", inside_lib, [], None, "lies inside the installation"),
         ]
         self.packed(self.app("first", {"__startup__.py": PRINT_RUN, "kept.py": ""}))
         before = snapshot(self.tmp.name)
