@@ -85,7 +85,7 @@ def _utf8(name: str) -> bool:
     return True
 
 
-def _module_of(relative: str) -> Tuple[Optional[str], str]:
+def module_of(relative: str) -> Tuple[Optional[str], str]:
     """(module name, role) of a file by its path, None for data."""
     parts = relative.split("/")
     base = parts[-1]
@@ -138,7 +138,7 @@ def application_files(app_dir: str) -> List[AppFile]:
             if os.path.isdir(path):
                 walk(path, relative + "/")
             elif os.path.isfile(path):
-                module, role = _module_of(relative)
+                module, role = module_of(relative)
                 files.append(AppFile(relative, role, module))
             else:
                 files.append(AppFile(relative, "skipped", None))

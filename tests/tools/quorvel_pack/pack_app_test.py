@@ -162,6 +162,13 @@ class PackAppTest(unittest.TestCase):
                     "def run():\n"
                     "    print(importlib.import_module('js' + 'on').dumps([1]), csv)\n"),
             }, ["--include", "json", "--exclude", "csv"], None, "[1] None\n"),
+            ("--whole-stdlib", {
+                "__startup__.py": (
+                    "import importlib\n"
+                    "def run():\n"
+                    "    sqlite3 = importlib.import_module('sqlite' + '3')\n"
+                    "    print(sqlite3.connect(':memory:').execute('select 3').fetchone())\n"),
+            }, ["--whole-stdlib"], None, "(3,)\n"),
             ("--entry", {
                 "__startup__.py": "def run():\n    print('not me')\n",
                 "tool/main.py": "def start():\n    print('started')\n",
