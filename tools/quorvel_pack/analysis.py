@@ -85,11 +85,13 @@ def _utf8(name: str) -> bool:
     return True
 
 
-def module_of(relative: str) -> Tuple[Optional[str], str]:
-    """(module name, role) of a file by its path, None for data."""
+def module_of(relative: str, extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES) \
+        -> Tuple[Optional[str], str]:
+    """(module name, role) of a file by its path (with /), None for data.
+    extension_suffixes: those of the target platform's extension modules."""
     parts = relative.split("/")
     base = parts[-1]
-    for suffix in EXTENSION_SUFFIXES:
+    for suffix in extension_suffixes:
         if base.endswith(suffix):
             return ".".join(parts[:-1] + [base[: -len(suffix)]]), "extension"
     if base.endswith(SOURCE_SUFFIXES):
@@ -100,7 +102,8 @@ def module_of(relative: str) -> Tuple[Optional[str], str]:
     return None, "data"
 
 
-def application_files(app_dir: str) -> List[AppFile]:
+def application_files(app_dir: str,
+                      extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES) -> List[AppFile]:
     """Every file below app_dir with its role; refuses names that cannot be
     shipped (not UTF-8, not valid module names) and symlinks leading out."""
     if not os.path.isdir(app_dir):
@@ -138,7 +141,7 @@ def application_files(app_dir: str) -> List[AppFile]:
             if os.path.isdir(path):
                 walk(path, relative + "/")
             elif os.path.isfile(path):
-                module, role = module_of(relative)
+                module, role = module_of(relative, extension_suffixes)
                 files.append(AppFile(relative, role, module))
             else:
                 files.append(AppFile(relative, "skipped", None))
@@ -381,11 +384,14 @@ def defines(code: object, name: str) -> bool:
     return False
 
 
-def check_application(app_dir: str, entry: Optional[str] = None) -> Application:
-    """Reads and checks an application directory; raises PackError."""
+def check_application(app_dir: str, entry: Optional[str] = None,
+                      extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES) -> Application:
+    """Reads and checks an application directory for an installation whose
+    extension modules end in extension_suffixes (on Windows: (".pyd",));
+    raises PackError on the first thing that cannot be shipped."""
     if not os.path.exists(app_dir):
         raise PackError("%s: no such directory" % app_dir)
-    files = application_files(app_dir)
+    files = application_files(app_dir, extension_suffixes)
     module, function = check_entry(app_dir, files, entry)
     for item in files:
         if item.role == "module":
