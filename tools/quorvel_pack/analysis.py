@@ -29,7 +29,8 @@ SOURCE_SUFFIXES = tuple(importlib.machinery.SOURCE_SUFFIXES)
 EXTENSION_SUFFIXES = tuple(importlib.machinery.EXTENSION_SUFFIXES)
 # Left behind without a refusal, each listed: caches and version-control or
 # editor files, which belong to the developer's copy, not to the application.
-NOT_SHIPPED_NAMES = {"__pycache__"}
+NOT_SHIPPED_NAMES = {"__pycache__", ".git", ".hg", ".svn", ".mypy_cache", ".pytest_cache",
+                     ".DS_Store"}
 NOT_SHIPPED_SUFFIXES = (".pyc", ".pyo", "~", ".swp")
 
 # Roots of every installation: what the runtime imports while it starts (the

@@ -208,6 +208,7 @@ class PackAppTest(unittest.TestCase):
             "helper.py": "def f():\n    from . import nothing_here\n",
             "__pycache__/old.cpython-311.pyc": "stale",
             "__init__.py": "",
+            ".git/HEAD": "ref: refs/heads/main",
         })
         result = self.packed(app_dir)
         self.assertIn("warning: module no_such_module_x not found (imported by __startup__)",
@@ -215,6 +216,8 @@ class PackAppTest(unittest.TestCase):
         self.assertIn("(imported by helper)", result.stderr)
         self.assertIn("not shipped: __pycache__/", result.stdout)
         self.assertIn("not shipped: __init__.py", result.stdout)
+        self.assertIn("not shipped: .git/", result.stdout)
+        self.assertFalse(os.path.exists(os.path.join(self.installation, "lib", ".git")))
         self.assertRegex(result.stdout, r"\d+ modules \(2 of the application\), \d+ extension "
                          r"modules, \d+ libraries, 0 data files; lib/ holds [\d.]+ MB")
 
