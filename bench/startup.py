@@ -5,7 +5,8 @@ Packs each application (an empty run(), and the demo application) into its
 own copy of an installation with tools/pack-app, then runs, alternately and
 the same number of times, the installed quorvel and the interpreter it
 embeds started bare (`-I -S -c pass`). Reports the median wall time, the
-median peak resident memory, the size of the installation and, with
+median processor time of the process (user and system: less disturbed than
+wall time by other work on the machine), the median peak resident memory, the size of the installation and, with
 --callgrind, the instructions of one run of each (valgrind's callgrind,
 repeatable where wall time is not).
 
@@ -58,16 +59,17 @@ def prepare(args, scratch, name):
 
 
 def spawn(command):
-    """Runs command with its output discarded; returns the wall seconds."""
+    """Runs command with its output discarded; returns the wall seconds and
+    the processor seconds (user and system) of the process."""
     actions = [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
                (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)]
     start = time.perf_counter()
     pid = os.posix_spawn(command[0], command, os.environ, file_actions=actions)
-    _, status = os.waitpid(pid, 0)
+    _, status, usage = os.wait4(pid, 0)
     wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("%s: status %d" % (" ".join(command), os.waitstatus_to_exitcode(status)))
-    return wall
+    return wall, usage.ru_utime + usage.ru_stime
 
 
 def peak_memory(argv, scratch):
@@ -120,21 +122,27 @@ def main():
             for command in commands.values():
                 spawn(command)
         walls = {k: [] for k in commands}
+        cpus = {k: [] for k in commands}
         peaks = {k: [] for k in commands}
         for _ in range(args.rounds):
             for key, command in commands.items():
-                walls[key].append(spawn(command))
+                wall, cpu = spawn(command)
+                walls[key].append(wall)
+                cpus[key].append(cpu)
                 peaks[key].append(peak_memory(command, scratch))
         counts = {k: instructions(c) for k, c in commands.items()} if args.callgrind else {}
     print("%d alternating runs each" % args.rounds)
-    print("%-24s %10s %8s %12s %8s %14s %10s" % ("", "median ms", "ratio", "peak RSS KiB",
-                                                 "ratio", "instructions", "ratio"))
+    print("%-24s %10s %8s %10s %8s %12s %8s %14s %10s" % (
+        "", "wall ms", "ratio", "CPU ms", "ratio", "peak RSS KiB", "ratio", "instructions",
+        "ratio"))
     for key in commands:
         label = " ".join(BARE[:4]) if key == "bare" else "quorvel, %s app" % key
         wall = statistics.median(walls[key])
+        cpu = statistics.median(cpus[key])
         peak = statistics.median(peaks[key])
-        line = "%-24s %10.2f %7.2fx %12d %7.2fx" % (
-            label, wall * 1e3, wall / statistics.median(walls["bare"]), peak,
+        line = "%-24s %10.2f %7.2fx %10.2f %7.2fx %12d %7.2fx" % (
+            label, wall * 1e3, wall / statistics.median(walls["bare"]), cpu * 1e3,
+            cpu / statistics.median(cpus["bare"]), peak,
             peak / statistics.median(peaks["bare"]))
         if counts.get(key):
             line += " %14d %9.2fx" % (counts[key], counts[key] / counts["bare"])
