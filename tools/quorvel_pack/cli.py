@@ -50,6 +50,9 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
     analysis_group.add_argument("--source", action="store_true",
                                 help="ship the application's sources, not bytecode "
                                 "(tracebacks then show source lines)")
+    analysis_group.add_argument("-v", "--verbose", action="store_true",
+                                help="also list the standard library's imports that serve "
+                                "other systems")
     analysis_group.add_argument("--no-gc-freeze", dest="freeze_gc", action="store_false",
                                 help="leave the objects made at start-up to the cyclic "
                                 "garbage collector")
@@ -74,7 +77,8 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
 def options_of(args: argparse.Namespace) -> install.Options:
     return install.Options(entry=args.entry, as_source=args.source, paths=tuple(args.path),
                            includes=tuple(args.include), excludes=tuple(args.exclude),
-                           whole_stdlib=args.whole_stdlib, freeze_gc=args.freeze_gc)
+                           whole_stdlib=args.whole_stdlib, freeze_gc=args.freeze_gc,
+                           verbose=args.verbose)
 
 
 def print_report(report: install.Report, installation: str) -> None:

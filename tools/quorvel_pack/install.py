@@ -61,6 +61,7 @@ class Options(NamedTuple):
     excludes: Tuple[str, ...] = ()
     whole_stdlib: bool = False
     freeze_gc: bool = True
+    verbose: bool = False
 
 
 class Report(NamedTuple):
@@ -268,7 +269,8 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
                     _place_tree(path, info, files, display, True, counts)
                 break
     app_count = _place_application(app, options, files, display, counts)
-    warnings = unresolved_warnings(closure, runtime.record["stdlib_dir"], probed)
+    warnings = unresolved_warnings(closure, runtime.record["stdlib_dir"], probed,
+                                   options.verbose)
     for relative, (kind, source) in list(files.items()):
         if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
             files[relative] = ("binary", source)
@@ -392,10 +394,10 @@ def _place_application(app: analysis.Application, options: Options, files: Files
 
 
 def unresolved_warnings(closure: analysis.Closure, stdlib_dir: str,
-                        made_at_run_time: Set[str]) -> List[str]:
+                        made_at_run_time: Set[str], each: bool = False) -> List[str]:
     """One warning for each import that was not found, with its importer;
-    the standard library's imports for other systems are counted in one.
-    Modules in made_at_run_time need no file."""
+    the standard library's imports for other systems are counted in one
+    (listed too when each is true). Modules in made_at_run_time need no file."""
     warnings = []
     seen = set()
     stdlib_misses = 0
@@ -407,14 +409,15 @@ def unresolved_warnings(closure: analysis.Closure, stdlib_dir: str,
         origin = closure.modules.get(importer, "")
         if importer != "(root)" and (_under(origin, stdlib_dir) or origin == "frozen"):
             stdlib_misses += 1
-            continue
+            if not each:
+                continue
         warnings.append("module %s not found (%s)" % (missing, "given with --include"
                                                       if importer == "(root)"
                                                       else "imported by " + importer))
     if stdlib_misses:
         warnings.append("%d imports inside the standard library are not available on this "
-                        "platform and were left out (normal: they serve other systems)"
-                        % stdlib_misses)
+                        "platform and were left out (normal: they serve other systems%s)"
+                        % (stdlib_misses, "" if each else "; --verbose lists them"))
     return warnings
 
 
@@ -510,8 +513,8 @@ def _place_tree(path: str, top: str, files: Files, display: Dict[str, str], as_s
 def empty_archive(path: str) -> None:
     """A valid module archive with no members: the search path's first
     entry, which then costs next to nothing on every import."""
-    with zipfile.ZipFile(path, "w") as archive:
-        archive.comment = b""
+    with zipfile.ZipFile(path, "w"):
+        pass
 
 
 def _carry_over(source: str, target: str) -> None:
