@@ -6,9 +6,9 @@ own copy of an installation with tools/pack-app, then runs, alternately and
 the same number of times, the installed quorvel and the interpreter it
 embeds started bare (`-I -S -c pass`). Reports the median wall time, the
 median processor time of the process (user and system: less disturbed than
-wall time by other work on the machine), the median peak resident memory, the size of the installation and, with
---callgrind, the instructions of one run of each (valgrind's callgrind,
-repeatable where wall time is not).
+wall time by other work on the machine), the median peak resident memory,
+the size of the installation and, with --callgrind, the instructions of one
+run of each (valgrind's callgrind, repeatable where wall time is not).
 
 The installation is copied first, so the one given is left unchanged; with no
 installation given, the build in build/ is installed into a scratch directory.
