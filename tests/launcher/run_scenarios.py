@@ -10,6 +10,7 @@ usage: run_scenarios.py GROUP --installed DIR --fault-injection PROGRAM
 """
 
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -535,9 +536,13 @@ class Installation(LauncherTest):
     def test_layout(self) -> None:
         lib = os.path.join(self.directory, "lib")
         present = set(os.listdir(lib))
-        expected = {"library.zip", "liblinesearch.so", "libblaswrap.so", "libcblassub.so",
-                    *interpreter_runtimes(os.path.join(self.directory, "quorvel"))}
+        runtimes = interpreter_runtimes(os.path.join(self.directory, "quorvel"))
+        expected = {"library.zip", "quorvel-runtime.json", "liblinesearch.so", "libblaswrap.so",
+                    "libcblassub.so", *runtimes}
         self.assertEqual(expected - present, set(), "installed files")
+        # The interpreter's shared library is shipped only when the program links it.
+        self.assertEqual({name for name in present if name.startswith("libpython")}, runtimes,
+                         "interpreter library shipped")
         self.assertTrue(any(name.startswith("_ctypes.") for name in present),
                         "extension modules installed")
         with open(os.path.join(self.directory, "quorvel"), "rb") as program:
