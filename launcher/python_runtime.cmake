@@ -25,6 +25,9 @@ endif()
 if(python_static_library AND NOT EXISTS ${python_static_library})
   message(FATAL_ERROR "${python_static_library} not found; install the interpreter's development package or configure -DQUORVEL_PYTHON_RUNTIME=shared")
 endif()
+# Programs linked in other directories (the tests') see these too.
+set(QUORVEL_PYTHON_STATIC_LIBRARY "${python_static_library}" CACHE INTERNAL "")
+set(QUORVEL_PYTHON_SYSTEM_LIBRARIES "${python_system_libraries}" CACHE INTERNAL "")
 
 # quorvel_link_python_runtime(<program>): links the configured runtime. A
 # static runtime is linked whole and its symbols exported, so that extension
@@ -36,8 +39,8 @@ function(quorvel_link_python_runtime name)
     return()
   endif()
   target_link_libraries(${name} PRIVATE
-    "$<LINK_LIBRARY:WHOLE_ARCHIVE,${python_static_library}>"
-    ${python_system_libraries} Threads::Threads)
+    "$<LINK_LIBRARY:WHOLE_ARCHIVE,${QUORVEL_PYTHON_STATIC_LIBRARY}>"
+    ${QUORVEL_PYTHON_SYSTEM_LIBRARIES} Threads::Threads)
   target_link_options(${name} PRIVATE "LINKER:--export-dynamic")
   if(QUORVEL_PYTHON_RUNTIME STREQUAL "static")
     # The library's code is not position-independent.
