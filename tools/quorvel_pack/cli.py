@@ -54,8 +54,7 @@ def main(argv: list) -> int:
     args = parse_arguments(argv)
     try:
         if args.runtime:
-            windows.assemble(args.app_dir, args.installation, args)
-            entries = []
+            entries = windows.assemble(args.app_dir, args.installation, args)
         else:
             entries = install.pack(args.app_dir, args.installation, not args.lib, args.source)
         if args.archive:
