@@ -19,6 +19,9 @@ import zipfile
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.environ["QUORVEL_SOURCE_DIR"], "tools"))
+from quorvel_pack import pe  # noqa: E402
+
 SOURCE_DIR = os.environ["QUORVEL_SOURCE_DIR"]
 INSTALLATION = os.environ["QUORVEL_WINDOWS_INSTALLATION"]
 EMBED_DIR = os.environ["QUORVEL_EMBED_DIR"]
@@ -165,7 +168,8 @@ class AssembleTest(unittest.TestCase):
         """Every import of every shipped PE file names a system DLL or a
         shipped file that exports each name taken from it; what the
         program loads before it names lib/ lies beside it."""
-        shipped = {os.path.basename(r).lower(): r for r in EXPECTED_FOLDER if r != "lib/library.zip"}
+        shipped = {os.path.basename(r).lower(): r for r in EXPECTED_FOLDER
+                   if r != "lib/library.zip"}
         beside_program = set()
         pending = ["quorvel.exe"]
         while pending:
@@ -173,7 +177,8 @@ class AssembleTest(unittest.TestCase):
             if name in beside_program:
                 continue
             beside_program.add(name)
-            pending += [d for d in imports(os.path.join(self.folder, shipped[name])) if d in shipped]
+            dlls = imports(os.path.join(self.folder, shipped[name]))
+            pending += [d for d in dlls if d in shipped]
         for relative in shipped.values():
             for dll, names in imports(os.path.join(self.folder, relative)).items():
                 with self.subTest(file=relative, dll=dll):
@@ -270,6 +275,37 @@ class AssembleTest(unittest.TestCase):
         self.assertEqual(packed.returncode, 1)
         self.assertIn("lib/settings.ini", packed.stderr)
         self.assertTrue(os.path.isfile(os.path.join(self.folder, "lib", "settings.ini")))
+
+
+class PEReaderTest(unittest.TestCase):
+    def test_agrees_with_pefile_on_every_built_file(self):
+        paths = [os.path.join(d, n) for d in (os.path.join(INSTALLATION, "lib"), INSTALLATION,
+                                              PACKAGE_DIR, BLAS_DIR, FORTRAN_DIR)
+                 for n in sorted(os.listdir(d)) if n.endswith((".exe", ".dll", ".pyd"))]
+        self.assertIn(os.path.join(INSTALLATION, "quorvel.exe"), paths)
+        for path in paths:
+            with self.subTest(os.path.basename(path)):
+                reference = pefile.PE(path)
+                dlls = [e.dll.decode() for e in getattr(reference, "DIRECTORY_ENTRY_IMPORT", [])]
+                dlls += [e.dll.decode()
+                         for e in getattr(reference, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+                self.assertEqual(pe.read(path), (reference.FILE_HEADER.Machine, tuple(dlls)))
+
+    def test_refuses_what_is_not_a_pe_image(self):
+        with open(os.path.join(INSTALLATION, "quorvel.exe"), "rb") as f:
+            program = f.read()
+        header = struct.unpack_from("<I", program, 0x3C)[0]
+        cases = [
+            ("empty", b""),
+            ("text", b"plain text, long enough to hold a header offset" * 4),
+            ("cut after the DOS header", program[:header]),
+            ("no PE signature", program[:header] + b"NE\0\0" + program[header + 4:]),
+            ("cut inside the sections", program[:header + 300]),
+        ]
+        for name, data in cases:
+            with self.subTest(name):
+                with self.assertRaises(pe.PEFormatError):
+                    pe.parse(data)
 
 
 if __name__ == "__main__":
