@@ -14,6 +14,11 @@ import os
 import sys
 import zipfile
 
+# The tools' package holds the fixed date of every archive member.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tools"))
+from quorvel_pack import FIXED_DATE_TIME  # noqa: E402
+
 # Packages and modules an embedded application has no use for: test suites,
 # GUI toolkits it does not ship, installers and the interactive help's data.
 LEFT_OUT = {
@@ -44,15 +49,23 @@ def sources(stdlib):
 
 
 def main(stdlib, output):
+    if not os.path.isfile(os.path.join(stdlib, "os.py")):
+        sys.exit("%s: not a standard library directory" % stdlib)
     temporary = output + ".part"
-    with zipfile.ZipFile(temporary, "w", zipfile.ZIP_DEFLATED) as archive:
-        for path, relative in sources(stdlib):
-            with open(path, "rb") as source:
-                code = compile(source.read(), relative, "exec", dont_inherit=True)
-            entry = zipfile.ZipInfo(relative[:-3] + ".pyc", date_time=(1980, 1, 1, 0, 0, 0))
-            entry.compress_type = zipfile.ZIP_DEFLATED
-            archive.writestr(entry, pyc_bytes(code))
-    os.replace(temporary, output)
+    try:
+        with zipfile.ZipFile(temporary, "w", zipfile.ZIP_DEFLATED) as archive:
+            for path, relative in sources(stdlib):
+                with open(path, "rb") as source:
+                    code = compile(source.read(), relative, "exec", dont_inherit=True)
+                entry = zipfile.ZipInfo(relative[:-3] + ".pyc", date_time=FIXED_DATE_TIME)
+                entry.compress_type = zipfile.ZIP_DEFLATED
+                archive.writestr(entry, pyc_bytes(code))
+        os.replace(temporary, output)
+    except BaseException:
+        # A half-written archive must not be taken for a finished one.
+        if os.path.exists(temporary):
+            os.unlink(temporary)
+        raise
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@ import sys
 
 SOURCE_DIR = os.environ["QUORVEL_SOURCE_DIR"]
 INSTALLATION = os.environ["QUORVEL_INSTALLATION"]
+BUILD_DIR = os.environ.get("QUORVEL_BUILD_DIR", "")
 PACK_APP = os.path.join(SOURCE_DIR, "tools", "pack-app")
 DEMO_APP = os.path.join(SOURCE_DIR, "examples", "startup_app")
 TIMEOUT = 120

@@ -10,6 +10,7 @@ usage: run_scenarios.py GROUP --installed DIR --fault-injection PROGRAM
 """
 
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -369,9 +370,14 @@ def run_long_paths(runner, source):
 def check_layout(runner, directory):
     lib = os.path.join(directory, "lib")
     present = set(os.listdir(lib))
-    expected = {"library.zip", "libpython3.11.so.1.0", "liblinesearch.so", "libblaswrap.so",
+    expected = {"library.zip", "quorvel-runtime.json", "liblinesearch.so", "libblaswrap.so",
                 "libcblassub.so"}
     runner.check("installed files", set(), expected - present)
+    # The interpreter's shared library is shipped only when the program links it.
+    with open(os.path.join(lib, "quorvel-runtime.json")) as record:
+        shared_runtime = json.load(record)["python_runtime"] == "shared"
+    runner.check("interpreter library shipped", shared_runtime,
+                 any(name.startswith("libpython") for name in present))
     runner.check("extension modules installed", True,
                  any(name.startswith("_ctypes.") for name in present))
     with open(os.path.join(directory, "quorvel"), "rb") as program:

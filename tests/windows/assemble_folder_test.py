@@ -8,6 +8,7 @@ QUORVEL_WINDOWS_INSTALLATION (made by cmake --install), QUORVEL_EMBED_DIR
 command that runs a Windows program, its words separated by |).
 """
 
+import io
 import os
 import shutil
 import struct
@@ -66,11 +67,10 @@ def write_package(path, dll_name="python38.dll", machine=None, drop=()):
     interpreter programs, the ._pth file and the licence text. machine
     rewrites the machine field of the interpreter DLL."""
     stem = os.path.splitext(dll_name)[0]
-    stdlib = tempfile.SpooledTemporaryFile()
+    stdlib = io.BytesIO()
     with zipfile.ZipFile(stdlib, "w") as library:
         for name, data in STDLIB.items():
             library.writestr(name, data)
-    stdlib.seek(0)
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as package:
         for name in sorted(os.listdir(PACKAGE_DIR)):
             with open(os.path.join(PACKAGE_DIR, name), "rb") as f:
@@ -81,7 +81,7 @@ def write_package(path, dll_name="python38.dll", machine=None, drop=()):
                     header = struct.unpack_from("<I", data, 0x3C)[0]
                     data = data[:header + 4] + struct.pack("<H", machine) + data[header + 6:]
             package.writestr(name, data)
-        package.writestr(stem + ".zip", stdlib.read())
+        package.writestr(stem + ".zip", stdlib.getvalue())
         package.writestr(stem + "._pth", stem + ".zip\n.\n")
         for program in ("python.exe", "pythonw.exe"):
             with open(os.path.join(INSTALLATION, "quorvel.exe"), "rb") as f:
@@ -160,9 +160,20 @@ class AssembleTest(unittest.TestCase):
         with zipfile.ZipFile(os.path.join(self.folder, "lib", "library.zip")) as library:
             self.assertIsNone(library.testzip())
             members = {n: library.read(n) for n in library.namelist()}
-        # The runtime (3.8) differs from this interpreter: sources, not bytecode.
-        application = {n: t.encode() for n, t in APP.items() if n != "notes.txt"}
+        # The runtime (3.8) differs from this interpreter: sources, not
+        # bytecode. The application's __startup__ steps aside for the
+        # generated one, which calls its run.
+        application = {n: t.encode() for n, t in APP.items()}
+        application["__app_startup__.py"] = application.pop("__startup__.py")
+        startup = members.pop("__startup__.py", b"")
         self.assertEqual(members, {**STDLIB, **application})
+        compile(startup, "__startup__.py", "exec")
+        ran = subprocess.run(
+            [sys.executable, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[1]); "
+             "import __startup__; __startup__.run(); print(sys.frozen)",
+             os.path.join(self.folder, "lib", "library.zip")],
+            capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual((ran.stdout, ran.stderr), ("hello\nTrue\n", ""))
 
     def assert_imports_resolve(self):
         """Every import of every shipped PE file names a system DLL or a
@@ -256,7 +267,8 @@ class AssembleTest(unittest.TestCase):
             ("standard-library name", native, None, shadowing,
              "module names taken by the standard library of python38.dll: ntpath"),
             ("syntax of a later Python", native, None, too_new, "for Python 3.8"),
-            ("--lib", native + ["--lib"], None, None, "--lib does not apply with --runtime"),
+            ("--path", native + ["--path", self.tmp.name], None, None,
+             "--path does not apply with --runtime"),
         ]
         before = folder_files(self.folder)
         for name, options, package, app, message in cases:

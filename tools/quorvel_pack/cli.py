@@ -2,39 +2,57 @@
 
 import argparse
 import os
-import py_compile
 import sys
+from typing import List
 
 from . import PackError, archives, install, windows
 
 DESCRIPTION = """Add an application to a quorvel installation.
 
-The application is a directory holding __startup__.py (whose run() the
-launcher calls), further modules (*.py) and packages (directories with an
-__init__.py). Its modules go either beside the launcher's runtime, into
-DIR/lib, or into the module archive DIR/lib/library.zip, as bytecode or as
-source. Modules of the same names already in the other place are removed,
-so the one just packed is the one that imports.
+APP_DIR holds __startup__.py, whose run() the launcher calls, and the rest of
+the application: modules, packages (with or without __init__.py), extension
+modules and data files, all shipped as they are laid out. The modules they
+import are found, from the standard library and from the directories given
+with --path (a site-packages, a virtual environment's); the installation then
+holds exactly those, compiled to bytecode, with the shared libraries the
+extension modules need. What cannot be found is listed as a warning.
 
-The archive is rewritten into a new file beside it and renamed over the old
-one, so an interrupted run leaves the installation as it was.
+Run it with the interpreter that the installation embeds (the one whose
+version lib/quorvel-runtime.json records). Packing again replaces the
+previous application as a whole; the runtime's own files stay untouched. An
+interrupted run changes nothing.
+"""
+
+EPILOG = """examples:
+  pack-app examples/startup_app demo
+  pack-app --path venv/lib/python3.11/site-packages myapp demo
+  pack-app --entry myapp.main:start --include json myapp demo
 """
 
 
-def parse_arguments(argv: list) -> argparse.Namespace:
+def parse_arguments(argv: List[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
-        prog="pack-app", description=DESCRIPTION,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-        epilog="Examples: pack-app examples/startup_app demo  (bytecode into the archive); "
-        "pack-app --lib examples/startup_app demo  (sources into demo/lib).")
-    parser.add_argument("app_dir", help="directory holding __startup__.py and its modules")
-    parser.add_argument("installation", help="installation directory (holds lib/library.zip)")
-    place = parser.add_mutually_exclusive_group()
-    place.add_argument("--lib", action="store_true",
-                       help="copy the sources into DIR/lib instead of the archive")
-    place.add_argument("--source", action="store_true",
-                       help="put sources, not bytecode, into the archive "
-                       "(tracebacks then show source lines)")
+        prog="pack-app", description=DESCRIPTION, epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("app_dir", help="directory holding __startup__.py and the rest")
+    parser.add_argument("installation", help="installation directory (made by cmake --install)")
+    analysis_group = parser.add_argument_group("what is shipped")
+    analysis_group.add_argument("--path", metavar="DIR", action="append", default=[],
+                                help="also find imported modules here (repeatable)")
+    analysis_group.add_argument("--include", metavar="MODULE", action="append", default=[],
+                                help="ship MODULE and what it imports (repeatable)")
+    analysis_group.add_argument("--exclude", metavar="MODULE", action="append", default=[],
+                                help="never ship MODULE or its submodules (repeatable)")
+    analysis_group.add_argument("--whole-stdlib", action="store_true",
+                                help="ship the whole standard library")
+    analysis_group.add_argument("--entry", metavar="MODULE:FUNCTION",
+                                help="what the launcher runs (default: __startup__:run)")
+    analysis_group.add_argument("--source", action="store_true",
+                                help="ship the application's sources, not bytecode "
+                                "(tracebacks then show source lines)")
+    analysis_group.add_argument("--no-gc-freeze", dest="freeze_gc", action="store_false",
+                                help="leave the objects made at start-up to the cyclic "
+                                "garbage collector")
     shipping = parser.add_argument_group("shipping")
     shipping.add_argument("--archive", metavar="FILE",
                           help="also write the installation as FILE (.tar.gz, .zip or .deb)")
@@ -47,21 +65,43 @@ def parse_arguments(argv: list) -> argparse.Namespace:
                                "installation made by cmake --install build-windows")
     windows_group.add_argument("--native-path", metavar="DIR", action="append", default=[],
                                help="where the outside DLLs are found (repeatable)")
-    return parser.parse_args(argv)
+    args = parser.parse_args(argv)
+    if args.name is None:
+        args.name = os.path.basename(os.path.normpath(args.app_dir))
+    return args
 
 
-def main(argv: list) -> int:
+def options_of(args: argparse.Namespace) -> install.Options:
+    return install.Options(entry=args.entry, as_source=args.source, paths=tuple(args.path),
+                           includes=tuple(args.include), excludes=tuple(args.exclude),
+                           whole_stdlib=args.whole_stdlib, freeze_gc=args.freeze_gc)
+
+
+def print_report(report: install.Report, installation: str) -> None:
+    for relative in report.not_shipped:
+        print("pack-app: not shipped: %s" % relative)
+    for warning in report.warnings:
+        print("pack-app: warning: %s" % warning, file=sys.stderr)
+    print("pack-app: %d modules (%d of the application), %d extension modules, %d libraries, "
+          "%d data files; lib/ holds %.1f MB in %s"
+          % (report.modules, report.app_modules, report.extensions, report.libraries,
+             report.data_files, report.total_bytes / 1e6, installation))
+
+
+def main(argv: List[str]) -> int:
     args = parse_arguments(argv)
     try:
         if args.runtime:
-            entries = windows.assemble(args.app_dir, args.installation, args)
+            print("pack-app: %s" % windows.assemble(args.app_dir, args.installation, args))
         else:
-            entries = install.pack(args.app_dir, args.installation, not args.lib, args.source)
+            report = install.pack(args.app_dir, args.installation, options_of(args))
+            print_report(report, args.installation)
         if args.archive:
             archives.write_archive(args.installation, args.archive, args)
-    except (PackError, OSError, py_compile.PyCompileError) as error:
+    except (PackError, OSError) as error:
         print("pack-app: %s" % error, file=sys.stderr)
         return 1
-    where = os.path.join(args.installation, "lib", "" if args.lib else install.ARCHIVE)
-    print("pack-app: %s -> %s" % (", ".join(entries), where))
+    except KeyboardInterrupt:
+        print("pack-app: interrupted; the installation is unchanged", file=sys.stderr)
+        return 130
     return 0

@@ -19,7 +19,6 @@ import argparse
 import ast
 import io
 import os
-import py_compile
 import re
 import shutil
 import sys
@@ -27,7 +26,7 @@ import tempfile
 import typing
 import zipfile
 
-from . import FIXED_DATE_TIME, PackError, pe
+from . import FIXED_DATE_TIME, PackError, analysis, install, pe, startup
 
 PROGRAM = "quorvel.exe"
 LIBRARIES = ("linesearch.dll", "blaswrap.dll", "cblassub.dll")
@@ -222,9 +221,10 @@ def check_installation(installation: str) -> None:
 
 
 # ---- the application -------------------------------------------------------------
-# A placement of its own: every module and package of the application
-# directory goes into library.zip, as bytecode when this interpreter is the
-# runtime's version, as sources otherwise.
+# The bundler's checks of the application and its generated __startup__; all
+# of it goes into library.zip, as bytecode when this interpreter is the
+# runtime's version, as sources otherwise. The package's standard library
+# is shipped whole: its bytecode is not this interpreter's to analyse.
 
 def module_names_of_archive(archive: zipfile.ZipFile) -> set:
     names = set()
@@ -234,70 +234,64 @@ def module_names_of_archive(archive: zipfile.ZipFile) -> set:
     return names
 
 
-def application_files(app_dir: str) -> list:
-    """Relative paths (with /) of the application's modules and package files."""
-    if not os.path.isfile(os.path.join(app_dir, STARTUP)):
-        raise PackError("%s: no %s" % (app_dir, STARTUP))
-    app_root = os.path.realpath(app_dir)
-    files = []
-    for name in sorted(os.listdir(app_dir)):
-        path = os.path.join(app_dir, name)
-        if os.path.isfile(path) and name.endswith(".py"):
-            entries = [name]
-        elif os.path.isfile(os.path.join(path, "__init__.py")):
-            entries = []
-            for root, dirs, names in os.walk(path):
-                dirs[:] = sorted(d for d in dirs if d != "__pycache__")
-                entries += [os.path.relpath(os.path.join(root, n), app_dir).replace(os.sep, "/")
-                            for n in sorted(names) if not n.endswith((".pyc", ".pyo"))]
-        else:
-            continue
-        module = name[:-3] if name.endswith(".py") else name
-        if not module.isidentifier():
-            raise PackError("%s: %s is not a valid module name" % (path, module))
-        for relative in entries:
-            real = os.path.realpath(os.path.join(app_dir, *relative.split("/")))
-            if os.path.commonpath([real, app_root]) != app_root:
-                raise PackError("%s: leads outside %s" % (relative, app_dir))
-        files += entries
-    return files
+def check_options(args: argparse.Namespace) -> None:
+    given = [option for option, value in (("--lib", getattr(args, "lib", False)),
+                                          ("--path", getattr(args, "path", [])),
+                                          ("--include", getattr(args, "include", [])),
+                                          ("--exclude", getattr(args, "exclude", [])))
+             if value]
+    if given:
+        raise PackError("%s does not apply with --runtime: the application goes into lib/%s "
+                        "beside the package's whole standard library" % (given[0], ARCHIVE))
 
 
 def application_members(app_dir: str, runtime: Runtime, stdlib_names: set,
-                        as_source: bool) -> list:
-    """(archive name, contents) of the application's files in library.zip."""
-    files = application_files(app_dir)
-    taken = sorted({f.split("/", 1)[0].rsplit(".py", 1)[0] for f in files} & stdlib_names)
+                        args: argparse.Namespace) -> list:
+    """(archive name, contents) of the application's files in library.zip,
+    the generated __startup__ among them."""
+    app = analysis.check_application(app_dir, getattr(args, "entry", None))
+    shipped = [f for f in app.files if f.role != "skipped"]
+    native = [f.relative for f in shipped
+              if f.role == "extension" or f.relative.lower().endswith((".pyd", ".dll"))]
+    if native:
+        raise PackError("%s: extension modules and DLLs of the application are not shipped in "
+                        "the Windows folder" % native[0])
+    taken = sorted(analysis.top_level_names(shipped) & stdlib_names)
     if taken:
         raise PackError("%s: module names taken by the standard library of %s: %s"
                         % (app_dir, runtime.dll, ", ".join(taken)))
-    compile_here = not as_source and sys.version_info[:2] == runtime.version
+    compile_here = not getattr(args, "source", False) and sys.version_info[:2] == runtime.version
     members = []
-    for relative in files:
-        path = os.path.join(app_dir, *relative.split("/"))
+    for item in shipped:
+        path = os.path.join(app_dir, *item.relative.split("/"))
+        arcname = item.relative
+        if item.module == analysis.STARTUP:
+            arcname = analysis.APP_STARTUP + ".py"
+        if item.role != "module":
+            with open(path, "rb") as f:
+                members.append((arcname, f.read()))
+            continue
         with open(path, "rb") as f:
-            data = f.read()
-        if relative.endswith(".py"):
-            try:
-                ast.parse(data, filename=path, feature_version=runtime.version)
-            except SyntaxError as error:
-                raise PackError("%s:%s: %s for Python %d.%d"
-                                % (path, error.lineno, error.msg, *runtime.version))
-            if compile_here:
-                members.append((relative + "c", bytecode(path, relative)))
-                continue
-        members.append((relative, data))
+            source = f.read()
+        try:
+            ast.parse(source, filename=path, feature_version=runtime.version)
+        except SyntaxError as error:
+            raise PackError("%s:%s: %s for Python %d.%d"
+                            % (item.relative, error.lineno, error.msg, *runtime.version))
+        if compile_here:
+            members.append((arcname + "c", install.bytecode(path, arcname)))
+        else:
+            members.append((arcname, source))
+    entry_module = analysis.APP_STARTUP if app.entry_module == analysis.STARTUP \
+        else app.entry_module
+    generated = startup.startup_module_source(entry_module, app.entry_function,
+                                              getattr(args, "freeze_gc", True))
+    name = analysis.STARTUP + ".py"
+    if compile_here:
+        members.append((name + "c", install.source_bytecode(generated, "<pack-app>/" + name)))
+    else:
+        members.append((name, generated.encode()))
     return members
-
-
-def bytecode(source_path: str, arcname: str) -> bytes:
-    """Bytecode that needs no source beside it."""
-    with tempfile.TemporaryDirectory() as scratch:
-        target = os.path.join(scratch, "module.pyc")
-        py_compile.compile(source_path, cfile=target, dfile=arcname, doraise=True,
-                           invalidation_mode=py_compile.PycInvalidationMode.UNCHECKED_HASH)
-        with open(target, "rb") as compiled:
-            return compiled.read()
 
 
 # ---- writing the folder ------------------------------------------------------------
@@ -351,12 +345,10 @@ def replace_directory(directory: str, build) -> None:
     shutil.rmtree(retired, ignore_errors=True)
 
 
-def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> list:
+def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> str:
     """Turns installation into the runnable folder holding the application;
-    returns the archive names of the application's files."""
-    if getattr(args, "lib", False):
-        raise PackError("--lib does not apply with --runtime: the application goes into "
-                        "lib/%s" % ARCHIVE)
+    returns a one-line account of it."""
+    check_options(args)
     runtime = read_runtime(args.runtime)
     check_installation(installation)
     for directory in args.native_path:
@@ -371,7 +363,8 @@ def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> list:
             raise PackError("%s: %s is not a zip archive" % (runtime.path, stdlib_member(runtime)))
         with stdlib:
             members = application_members(app_dir, runtime, module_names_of_archive(stdlib),
-                                          getattr(args, "source", False))
+                                          args)
             replace_directory(installation,
                               lambda target: write_folder(target, files, package, stdlib, members))
-    return [arcname for arcname, _ in members]
+    return "%s: %d files of the application in lib/%s, %d files from %s and the native paths" \
+        % (installation, len(members), ARCHIVE, len(files) - 1 - len(LIBRARIES), runtime.path)
