@@ -30,8 +30,7 @@ from . import FIXED_DATE_TIME, PackError, analysis, install, pe, startup
 
 PROGRAM = "quorvel.exe"
 LIBRARIES = ("linesearch.dll", "blaswrap.dll", "cblassub.dll")
-ARCHIVE = "library.zip"
-STARTUP = "__startup__.py"
+ARCHIVE = install.ARCHIVE
 
 INTERPRETER_DLL = re.compile(r"python3(\d+)\.dll", re.IGNORECASE)
 STABLE_ABI_DLL = "python3.dll"
