@@ -14,14 +14,16 @@ import shutil
 import struct
 import subprocess
 import sys
+import argparse
 import tempfile
 import unittest
+import unittest.mock
 import zipfile
 
 import pefile
 
 sys.path.insert(0, os.path.join(os.environ["QUORVEL_SOURCE_DIR"], "tools"))
-from quorvel_pack import pe  # noqa: E402
+from quorvel_pack import pe, windows  # noqa: E402
 
 SOURCE_DIR = os.environ["QUORVEL_SOURCE_DIR"]
 INSTALLATION = os.environ["QUORVEL_WINDOWS_INSTALLATION"]
@@ -278,6 +280,37 @@ class AssembleTest(unittest.TestCase):
                 self.assertEqual(packed.stderr.count("\n"), 1, packed.stderr)
                 self.assertTrue(packed.stderr.startswith("pack-app: "), packed.stderr)
                 self.assertIn(message, packed.stderr)
+                self.assertEqual(folder_files(self.folder), before)
+                self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
+
+    def test_interruption_leaves_the_folder_as_it_was(self):
+        # A first assembly, so that there is an old folder to keep.
+        self.assertEqual(self.pack("--native-path", BLAS_DIR, "--native-path",
+                                   FORTRAN_DIR).returncode, 0)
+        before = folder_files(self.folder)
+        write_files(self.app, {"helper.py": "def greet():\n    print('changed')\n"})
+        real_rename = os.rename
+
+        def interrupted_write(*_):
+            raise KeyboardInterrupt
+
+        def second_rename_fails(source, target):
+            if os.path.basename(source).startswith(".App.new-"):
+                raise OSError("no room")
+            real_rename(source, target)
+
+        # name, what is replaced, the replacement, the exception that follows
+        cases = [
+            ("while the archive is written", "quorvel_pack.windows.write_library",
+             interrupted_write, KeyboardInterrupt),
+            ("when the new folder moves in", "quorvel_pack.windows.os.rename",
+             second_rename_fails, OSError),
+        ]
+        args = argparse.Namespace(runtime=self.package, native_path=[], entry=None, source=False)
+        for name, target, replacement, raised in cases:
+            with self.subTest(name):
+                with unittest.mock.patch(target, replacement), self.assertRaises(raised):
+                    windows.assemble(self.app, self.folder, args)
                 self.assertEqual(folder_files(self.folder), before)
                 self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
 
