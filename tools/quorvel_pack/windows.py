@@ -186,8 +186,12 @@ def plan_files(installation: str, runtime: Runtime, package: zipfile.ZipFile,
 
 
 def check_interpreter_link(installation: str, runtime: Runtime) -> None:
-    linked = [n for n in pe.read(os.path.join(installation, PROGRAM)).imports
-              if INTERPRETER_DLL.fullmatch(n)]
+    program = os.path.join(installation, PROGRAM)
+    try:
+        imports = pe.read(program).imports
+    except pe.PEFormatError as error:
+        raise PackError("%s: not a Windows program (%s)" % (program, error))
+    linked = [n for n in imports if INTERPRETER_DLL.fullmatch(n)]
     if linked and runtime.dll.lower() not in (n.lower() for n in linked):
         raise PackError("%s holds %s, but %s links %s" % (runtime.path, runtime.dll, PROGRAM,
                                                            linked[0]))
