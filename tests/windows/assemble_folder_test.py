@@ -314,6 +314,33 @@ class AssembleTest(unittest.TestCase):
                 self.assertEqual(folder_files(self.folder), before)
                 self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
 
+    def test_bytecode_only_for_the_packing_interpreters_own_version(self):
+        here = sys.version_info[:2]
+        # runtime version, --source, suffix of the modules in library.zip
+        cases = [
+            (here, False, ".pyc"),
+            (here, True, ".py"),
+            ((3, 8) if here != (3, 8) else (3, 9), False, ".py"),
+        ]
+        for version, as_source, suffix in cases:
+            with self.subTest(version=version, source=as_source):
+                runtime = windows.Runtime(self.package, version, "python3%d.dll" % version[1], {})
+                args = argparse.Namespace(entry=None, source=as_source)
+                members = dict(windows.application_members(self.app, runtime, set(), args))
+                modules = {n for n in members if n.endswith((".py", ".pyc"))}
+                self.assertEqual(modules, {n + suffix for n in (
+                    "__startup__", "__app_startup__", "helper", "tools/__init__")})
+                library = os.path.join(self.tmp.name, "library.zip")
+                with zipfile.ZipFile(library, "w") as archive:
+                    for name, data in members.items():
+                        archive.writestr(name, data)
+                if version == here:
+                    ran = subprocess.run(
+                        [sys.executable, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[1]); "
+                         "import __startup__; __startup__.run()", library],
+                        capture_output=True, text=True, timeout=TIMEOUT)
+                    self.assertEqual((ran.stdout, ran.stderr), ("hello\n", ""))
+
     def test_refuses_a_folder_holding_other_files(self):
         write_files(self.folder, {"lib/settings.ini": "[user]\n"})
         packed = self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR)
