@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Start-up cost of the launcher against the bare interpreter it embeds.
+"""Start-up cost of a packed application against the bare interpreter.
 
-Runs, alternately and the same number of times, the installed quorvel with a
-startup module whose run() does nothing, and the system interpreter started
-with `-I -S -c pass`. Reports the median wall time and the peak resident
-memory of each and their ratios.
+Packs each application (an empty run(), and the demo application) into its
+own copy of an installation with tools/pack-app, then runs, alternately and
+the same number of times, the installed quorvel and the interpreter it
+embeds started bare (`-I -S -c pass`). Reports the median wall time, the
+median peak resident memory, the size of the installation and, with
+--callgrind, the instructions of one run of each (valgrind's callgrind,
+repeatable where wall time is not).
 
 The installation is copied first, so the one given is left unchanged; with no
 installation given, the build in build/ is installed into a scratch directory.
@@ -12,6 +15,7 @@ installation given, the build in build/ is installed into a scratch directory.
 
 import argparse
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -20,26 +24,37 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BARE = ["/usr/bin/python3", "-I", "-S", "-c", "pass"]
+PYTHON = "/usr/bin/python3"
+BARE = [PYTHON, "-I", "-S", "-c", "pass"]
 TIME = "/usr/bin/time"  # GNU time, Debian package time
+APPS = {"empty": None, "demo": os.path.join(ROOT, "examples", "startup_app")}
 EMPTY_APP = "def run():\n    pass\n"
 
 
-def prepare(installation, scratch):
-    """A copy of the installation with the empty application packed into it."""
-    target = os.path.join(scratch, "installation")
+def installation_copy(installation, scratch, name):
+    target = os.path.join(scratch, name)
     if installation:
         shutil.copytree(installation, target, symlinks=True)
     else:
         subprocess.run(["cmake", "--install", os.path.join(ROOT, "build"), "--prefix", target],
                        check=True, stdout=subprocess.DEVNULL)
-    app = os.path.join(scratch, "app")
-    os.makedirs(app)
-    with open(os.path.join(app, "__startup__.py"), "w") as f:
-        f.write(EMPTY_APP)
-    subprocess.run([BARE[0], os.path.join(ROOT, "tools", "pack-app"), app, target],
-                   check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(target, "quorvel")
+    return target
+
+
+def prepare(args, scratch, name):
+    """A copy of the installation with the application packed into it."""
+    target = installation_copy(args.installation, scratch, name)
+    app = APPS[name]
+    if app is None:
+        app = os.path.join(scratch, "app-" + name)
+        os.makedirs(app)
+        with open(os.path.join(app, "__startup__.py"), "w") as f:
+            f.write(EMPTY_APP)
+    if args.program:
+        shutil.copy2(args.program, os.path.join(target, "quorvel"))
+    subprocess.run([PYTHON, args.pack_app, *args.pack_option, app, target], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return target
 
 
 def spawn(command):
@@ -65,8 +80,18 @@ def peak_memory(argv, scratch):
         return int(f.read().split()[-1])
 
 
-def measure(argv, scratch):
-    return spawn(argv), peak_memory(argv, scratch)
+def instructions(argv):
+    result = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"]
+                            + argv, capture_output=True, text=True)
+    found = re.search(r"Collected : (\d+)", result.stderr)
+    return int(found.group(1)) if found else None
+
+
+def size(directory):
+    total = 0
+    for root, _, names in os.walk(directory):
+        total += sum(os.lstat(os.path.join(root, n)).st_size for n in names)
+    return total
 
 
 def main():
@@ -74,24 +99,48 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("installation", nargs="?", help="installation directory")
     parser.add_argument("--rounds", type=int, default=40, help="runs of each (default 40)")
+    parser.add_argument("--app", action="append", choices=sorted(APPS),
+                        help="application to measure (repeatable; default: all)")
+    parser.add_argument("--callgrind", action="store_true", help="also count instructions")
+    parser.add_argument("--program", help="another quorvel binary to put in the copies")
+    parser.add_argument("--pack-app", default=os.path.join(ROOT, "tools", "pack-app"),
+                        help="the packing tool to use (default: this tree's)")
+    parser.add_argument("--pack-option", action="append", default=[],
+                        help="option passed to the packing tool (repeatable)")
     args = parser.parse_args()
+    names = args.app or sorted(APPS, reverse=True)
     with tempfile.TemporaryDirectory() as scratch:
-        quorvel = [prepare(args.installation, scratch)]
-        for _ in range(3):  # warm the file cache for both
-            measure(quorvel, scratch)
-            measure(BARE, scratch)
-        results = {"quorvel": [], "bare": []}
+        commands = {"bare": BARE}
+        sizes = {}
+        for name in names:
+            target = prepare(args, scratch, name)
+            commands[name] = [os.path.join(target, "quorvel")]
+            sizes[name] = size(target)
+        for _ in range(3):  # warm the file cache for all
+            for command in commands.values():
+                spawn(command)
+        walls = {k: [] for k in commands}
+        peaks = {k: [] for k in commands}
         for _ in range(args.rounds):
-            results["quorvel"].append(measure(quorvel, scratch))
-            results["bare"].append(measure(BARE, scratch))
-    wall = {k: statistics.median(w for w, _ in v) for k, v in results.items()}
-    peak = {k: statistics.median(m for _, m in v) for k, v in results.items()}
+            for key, command in commands.items():
+                walls[key].append(spawn(command))
+                peaks[key].append(peak_memory(command, scratch))
+        counts = {k: instructions(c) for k, c in commands.items()} if args.callgrind else {}
     print("%d alternating runs each" % args.rounds)
-    print("%-28s %10s %12s" % ("", "median ms", "peak RSS KiB"))
-    print("%-28s %10.2f %12d" % ("quorvel, empty run()", wall["quorvel"] * 1e3, peak["quorvel"]))
-    print("%-28s %10.2f %12d" % (" ".join(BARE[:4]), wall["bare"] * 1e3, peak["bare"]))
-    print("ratio: wall %.2fx, memory %.2fx (aim: at most 1.2x)"
-          % (wall["quorvel"] / wall["bare"], peak["quorvel"] / peak["bare"]))
+    print("%-24s %10s %8s %12s %8s %14s %10s" % ("", "median ms", "ratio", "peak RSS KiB",
+                                                 "ratio", "instructions", "ratio"))
+    for key in commands:
+        label = " ".join(BARE[:4]) if key == "bare" else "quorvel, %s app" % key
+        wall = statistics.median(walls[key])
+        peak = statistics.median(peaks[key])
+        line = "%-24s %10.2f %7.2fx %12d %7.2fx" % (
+            label, wall * 1e3, wall / statistics.median(walls["bare"]), peak,
+            peak / statistics.median(peaks["bare"]))
+        if counts.get(key):
+            line += " %14d %9.2fx" % (counts[key], counts[key] / counts["bare"])
+        print(line)
+    for name, total in sizes.items():
+        print("installation with the %s app: %.1f MB" % (name, total / 1e6))
 
 
 if __name__ == "__main__":

@@ -8,8 +8,6 @@ match it. Only compiled modules go in (no sources), in a fixed order with
 fixed dates, so the same library gives the same archive.
 """
 
-import importlib.util
-import marshal
 import os
 import sys
 import zipfile
@@ -18,6 +16,7 @@ import zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "tools"))
 from quorvel_pack import FIXED_DATE_TIME  # noqa: E402
+from quorvel_pack.analysis import pyc_contents  # noqa: E402
 
 # Packages and modules an embedded application has no use for: test suites,
 # GUI toolkits it does not ship, installers and the interactive help's data.
@@ -28,12 +27,6 @@ LEFT_OUT = {
     "this.py", "sitecustomize.py", "_distutils_system_mod.py",
 }
 LEFT_OUT_PREFIXES = ("config-",)
-
-# Timestamp-style header with no source to compare against: the import
-# system then takes the code as it is.
-def pyc_bytes(code):
-    return importlib.util.MAGIC_NUMBER + bytes(12) + marshal.dumps(code)
-
 
 def kept(name):
     return name not in LEFT_OUT and not name.startswith(LEFT_OUT_PREFIXES)
@@ -59,7 +52,7 @@ def main(stdlib, output):
                     code = compile(source.read(), relative, "exec", dont_inherit=True)
                 entry = zipfile.ZipInfo(relative[:-3] + ".pyc", date_time=FIXED_DATE_TIME)
                 entry.compress_type = zipfile.ZIP_DEFLATED
-                archive.writestr(entry, pyc_bytes(code))
+                archive.writestr(entry, pyc_contents(code))
         os.replace(temporary, output)
     except BaseException:
         # A half-written archive must not be taken for a finished one.

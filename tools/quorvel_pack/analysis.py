@@ -10,8 +10,10 @@ modules import when they load.
 
 import dis
 import importlib.machinery
+import importlib.util
 import json
 import keyword
+import marshal
 import os
 import subprocess
 import sys
@@ -83,7 +85,7 @@ def _utf8(name: str) -> bool:
     return True
 
 
-def _module_of(relative: str) -> Tuple[Optional[str], str]:
+def module_of(relative: str) -> Tuple[Optional[str], str]:
     """(module name, role) of a file by its path, None for data."""
     parts = relative.split("/")
     base = parts[-1]
@@ -126,14 +128,17 @@ def application_files(app_dir: str) -> List[AppFile]:
                     raise PackError("%s: symlink leads outside %s" % (relative, app_dir))
                 if not os.path.exists(path):
                     raise PackError("%s: dangling symlink" % relative)
-            if name in NOT_SHIPPED_NAMES or name.endswith(NOT_SHIPPED_SUFFIXES):
+            # The application directory itself is no package: its modules
+            # are top-level modules.
+            top_init = not prefix and name == "__init__.py"
+            if name in NOT_SHIPPED_NAMES or name.endswith(NOT_SHIPPED_SUFFIXES) or top_init:
                 files.append(AppFile(relative + ("/" if os.path.isdir(path) else ""),
                                      "skipped", None))
                 continue
             if os.path.isdir(path):
                 walk(path, relative + "/")
             elif os.path.isfile(path):
-                module, role = _module_of(relative)
+                module, role = module_of(relative)
                 files.append(AppFile(relative, role, module))
             else:
                 files.append(AppFile(relative, "skipped", None))
@@ -172,6 +177,17 @@ def compile_source(path: str, display_name: str) -> object:
         raise PackError("%s%s: %s: %s" % (display_name, ":%d" % line if line else "",
                                           type(error).__name__,
                                           getattr(error, "msg", None) or error))
+
+
+def pyc_contents(code: object) -> bytes:
+    """A bytecode file of code that needs no source beside it: the header
+    of an unchecked hash-based file, so that no source is looked for."""
+    return importlib.util.MAGIC_NUMBER + b"\x01\x00\x00\x00" + bytes(8) + marshal.dumps(code)
+
+
+def bytecode_file(source_path: str, display_name: str) -> bytes:
+    """The bytecode file of a source file; tracebacks name display_name."""
+    return pyc_contents(compile_source(source_path, display_name))
 
 
 def module_imports(code: object) -> List[Import]:

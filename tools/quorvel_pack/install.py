@@ -11,9 +11,7 @@ release, compiled by this interpreter after its version has been compared.
 import ctypes
 import errno
 import fcntl
-import importlib.util
 import json
-import marshal
 import os
 import shutil
 import signal
@@ -21,7 +19,7 @@ import sys
 import zipfile
 from typing import Dict, List, NamedTuple, Optional, Set, Tuple
 
-from . import FIXED_DATE_TIME, PackError
+from . import PackError
 from . import analysis, native, startup
 
 ARCHIVE = "library.zip"
@@ -45,7 +43,8 @@ PROVIDED_AT_RUN_TIME = {"os.path"}
 # Parts of the standard library no application ships, skipped by --whole-stdlib.
 NOT_IN_WHOLE_STDLIB = {"test", "idlelib", "tkinter", "turtledemo", "ensurepip", "lib2to3",
                        "distutils", "venv", "pydoc_data", "__phello__", "__hello__",
-                       "antigravity", "this", "turtle", "_distutils_system_mod"}
+                       "antigravity", "this", "turtle", "_distutils_system_mod",
+                       "sitecustomize"}
 
 
 class Runtime(NamedTuple):
@@ -154,6 +153,20 @@ def check_names(app: analysis.Application, runtime: Runtime) -> None:
                         % (app.app_dir, ", ".join(clashing)))
 
 
+def check_apart(app_dir: str, installation: str) -> None:
+    """Refuses an installation inside the application (it would be shipped
+    into itself) and an application inside the installation's lib/ (the
+    exchange would take it away)."""
+    app_real = os.path.realpath(app_dir)
+    installation_real = os.path.realpath(installation)
+    if _under(installation_real, app_real) or installation_real == app_real:
+        raise PackError("%s: the installation lies inside the application directory %s"
+                        % (installation, app_dir))
+    if _under(app_real, os.path.join(installation_real, "lib")):
+        raise PackError("%s: the application lies inside the installation's lib/, which "
+                        "packing replaces" % app_dir)
+
+
 def startup_file(as_source: bool) -> str:
     return analysis.STARTUP + (".py" if as_source else ".pyc")
 
@@ -179,7 +192,7 @@ def runtime_entries(runtime: Runtime) -> List[str]:
     for name in sorted(os.listdir(runtime.lib_dir)):
         if name in owned or name in (ARCHIVE, MANIFEST) or name in extension_names:
             continue
-        if name.startswith(STAGING_PREFIX):
+        if name.startswith(STAGING_PREFIX) or name in analysis.NOT_SHIPPED_NAMES:
             continue
         kept.append(name)
     return kept
@@ -233,14 +246,49 @@ class Plan(NamedTuple):
     report: Report
 
 
+Files = Dict[str, Tuple[str, str]]
+
+
 def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Plan:
     """Decides every file of the new lib/ and what to warn about."""
-    stdlib_dir = runtime.record["stdlib_dir"]
-    extension_dir = runtime.record["extension_dir"]
     paths = [os.path.abspath(p) for p in options.paths]
     for path in paths:
         if not os.path.isdir(path):
             raise PackError("--path %s: not a directory" % path)
+    closure, third_party, probed = find_closure(app, runtime, options, paths)
+    files: Files = {}
+    display: Dict[str, str] = {}
+    counts = [0, 0, 0]  # modules, extension modules, data files
+    _place_standard_library(closure, runtime, files, display, counts)
+    for top in sorted(third_party):
+        for path in paths:
+            if os.path.exists(os.path.join(path, top)) or _top_files(path, top):
+                _place_tree(path, top, files, display, options.as_source, counts)
+                for info in _dist_info(path, top):
+                    _place_tree(path, info, files, display, True, counts)
+                break
+    app_count = _place_application(app, options, files, display, counts)
+    warnings = unresolved_warnings(closure, runtime.record["stdlib_dir"], probed)
+    for relative, (kind, source) in list(files.items()):
+        if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
+            files[relative] = ("binary", source)
+    copies, missing_libraries = _native_libraries(files, runtime)
+    for soname, source in copies.items():
+        files[soname] = ("binary", source)
+    warnings += ["library %s not found (needed by %s)" % item for item in missing_libraries]
+    not_shipped = [f.relative for f in app.files if f.role == "skipped"]
+    report = Report(counts[0], app_count, counts[1], len(copies), counts[2], 0, not_shipped,
+                    warnings)
+    return Plan(files, display, report)
+
+
+def find_closure(app: analysis.Application, runtime: Runtime, options: Options,
+                 paths: List[str]) -> Tuple[analysis.Closure, Set[str], Set[str]]:
+    """The modules the application needs, the third-party top-level names
+    among them (shipped whole), and the modules that C modules import as
+    they load (some of which their parents make at run time)."""
+    stdlib_dir = runtime.record["stdlib_dir"]
+    extension_dir = runtime.record["extension_dir"]
     search_path = [os.path.abspath(app.app_dir), stdlib_dir, extension_dir] + paths
     codes: Dict[str, object] = {}
 
@@ -265,64 +313,60 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
         roots.append("gc")
     if options.whole_stdlib:
         roots += _whole_stdlib_roots(runtime)
-    excluded = set(options.excludes)
-    shipped_tops: Set[str] = set()
+    third_party: Set[str] = set()
     probed: Dict[str, List[str]] = {}
+    from_c_modules: Set[str] = set()
     while True:
         closure = analysis.bytecode_imports_closure(roots, search_path, follow_function_import,
-                                                    code_of, excluded)
+                                                    code_of, set(options.excludes))
         added = []
         for trigger, packages in WHOLE_PACKAGES.items():
             if trigger in closure.modules:
                 for package in packages:
                     if package not in closure.modules or package in closure.packages:
-                        added += [n for n in _submodules(stdlib_dir, package)
-                                  if n not in closure.modules]
-        # Third-party top-level packages are shipped whole: their modules
-        # are all analysed.
+                        added += _submodules(stdlib_dir, package)
         for name, origin in closure.modules.items():
             top = name.split(".")[0]
             for path in paths:
-                if top not in shipped_tops and _under(origin, path) or origin == "namespace" \
-                        and top not in shipped_tops and os.path.isdir(os.path.join(path, top)):
-                    shipped_tops.add(top)
-                    added += [n for n in _third_party_modules(path, top)
-                              if n not in closure.modules]
+                if top not in third_party and (_under(origin, path) or (
+                        origin == "namespace" and os.path.isdir(os.path.join(path, top)))):
+                    third_party.add(top)
+                    added += _third_party_modules(path, top)
+        # C modules that import Python modules as they load.
         c_modules = [n for n, o in closure.modules.items() if n not in probed and (
             o == "built-in" or (o.endswith(analysis.EXTENSION_SUFFIXES)
                                 and _under(o, extension_dir)))]
         probed.update(analysis.c_module_imports(c_modules))
-        added += [m for n in c_modules for m in probed.get(n, []) if m not in closure.modules]
-        added = [n for n in added if n not in roots]
+        from_c_modules.update(m for n in c_modules for m in probed.get(n, []))
+        added += sorted(from_c_modules)
+        added = [n for n in added if n not in closure.modules and n not in roots]
         if not added:
-            break
+            return closure, third_party, from_c_modules
         roots += added
 
-    files: Dict[str, Tuple[str, str]] = {}
-    display: Dict[str, str] = {}
-    modules = extensions = data = app_count = 0
+
+def _place_standard_library(closure: analysis.Closure, runtime: Runtime, files: Files,
+                            display: Dict[str, str], counts: List[int]) -> None:
+    stdlib_dir = runtime.record["stdlib_dir"]
+    extension_dir = runtime.record["extension_dir"]
     for name, origin in sorted(closure.modules.items()):
         if origin in ("built-in", "frozen", "namespace"):
             continue
         if _under(origin, extension_dir):
             files[os.path.basename(origin)] = ("copy", origin)
-            extensions += 1
+            counts[1] += 1
         elif _under(origin, stdlib_dir) and origin.endswith(".py"):
             relative = os.path.relpath(origin, stdlib_dir).replace(os.sep, "/")
             files[relative + "c"] = ("compile", origin)
             display[relative + "c"] = relative
-            modules += 1
-    for top in sorted(shipped_tops):
-        for path in paths:
-            if os.path.exists(os.path.join(path, top)) or _top_files(path, top):
-                counts = _place_tree(path, top, files, display, options.as_source)
-                modules += counts[0]
-                extensions += counts[1]
-                data += counts[2]
-                for info in _dist_info(path, top):
-                    counts = _place_tree(path, info, files, display, True)
-                    data += counts[2]
-                break
+            counts[0] += 1
+
+
+def _place_application(app: analysis.Application, options: Options, files: Files,
+                       display: Dict[str, str], counts: List[int]) -> int:
+    """Places every file of the application and the generated start-up
+    module; returns the number of the application's modules."""
+    app_count = 0
     for item in app.files:
         source = os.path.join(app.app_dir, *item.relative.split("/"))
         if item.role == "module":
@@ -334,40 +378,50 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
             else:
                 files[target + "c"] = ("compile", source)
                 display[target + "c"] = item.relative
-            modules += 1
+            counts[0] += 1
             app_count += 1
-        elif item.role == "extension":
+        elif item.role in ("extension", "data"):
             files[item.relative] = ("copy", source)
-            extensions += 1
-        elif item.role == "data":
-            files[item.relative] = ("copy", source)
-            data += 1
+            counts[1 if item.role == "extension" else 2] += 1
     entry_module = analysis.APP_STARTUP if app.entry_module == analysis.STARTUP \
         else app.entry_module
     files[startup_file(False)] = ("text", startup.startup_module_source(
         entry_module, app.entry_function, options.freeze_gc))
     display[startup_file(False)] = "<pack-app>/" + analysis.STARTUP + ".py"
+    return app_count
 
+
+def unresolved_warnings(closure: analysis.Closure, stdlib_dir: str,
+                        made_at_run_time: Set[str]) -> List[str]:
+    """One warning for each import that was not found, with its importer;
+    the standard library's imports for other systems are counted in one.
+    Modules in made_at_run_time need no file."""
     warnings = []
     seen = set()
     stdlib_misses = 0
     for missing, importer in closure.unresolved:
-        if missing in PROVIDED_AT_RUN_TIME or (missing, importer) in seen:
+        if missing in PROVIDED_AT_RUN_TIME or (missing, importer) in seen \
+                or (importer == "(root)" and missing in made_at_run_time):
             continue
         seen.add((missing, importer))
         origin = closure.modules.get(importer, "")
         if importer != "(root)" and (_under(origin, stdlib_dir) or origin == "frozen"):
-            stdlib_misses += 1  # platform-dependent imports of other systems
+            stdlib_misses += 1
             continue
-        warnings.append("module %s not found (imported by %s)" % (missing, importer))
+        warnings.append("module %s not found (%s)" % (missing, "given with --include"
+                                                      if importer == "(root)"
+                                                      else "imported by " + importer))
     if stdlib_misses:
         warnings.append("%d imports inside the standard library are not available on this "
                         "platform and were left out (normal: they serve other systems)"
                         % stdlib_misses)
+    return warnings
 
-    for relative, (kind, source) in list(files.items()):
-        if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
-            files[relative] = ("binary", source)
+
+def _native_libraries(files: Files, runtime: Runtime) \
+        -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
+    """Libraries to copy for the shipped binaries, the program and the
+    runtime's own libraries; and those not found."""
     binaries = [(relative, source) for relative, (kind, source) in files.items()
                 if kind == "binary"]
     binaries.append((PROGRAM, os.path.join(runtime.installation, PROGRAM)))
@@ -380,15 +434,7 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
             if soname:
                 available.add(soname)
             binaries.append((name, path))
-    copies, missing_libraries = native.needed_libraries(binaries, available)
-    for soname, source in copies.items():
-        files[soname] = ("binary", source)
-    for soname, label in missing_libraries:
-        warnings.append("library %s not found (needed by %s)" % (soname, label))
-
-    not_shipped = [f.relative for f in app.files if f.role == "skipped"]
-    report = Report(modules, app_count, extensions, len(copies), data, 0, not_shipped, warnings)
-    return Plan(files, display, report)
+    return native.needed_libraries(binaries, available)
 
 
 def _top_files(path: str, top: str) -> List[str]:
@@ -407,7 +453,7 @@ def _third_party_modules(path: str, top: str) -> List[str]:
         prefix = os.path.relpath(base, path).replace(os.sep, ".")
         names.append(prefix)
         for name in sorted(files):
-            module, role = analysis._module_of(name)
+            module, role = analysis.module_of(name)
             if module and module != "__init__":
                 names.append(prefix + "." + module)
     return names
@@ -434,11 +480,10 @@ def _dist_info(path: str, top: str) -> List[str]:
     return found
 
 
-def _place_tree(path: str, top: str, files: Dict[str, Tuple[str, str]],
-                display: Dict[str, str], as_source: bool) -> Tuple[int, int, int]:
-    """Adds a third-party top-level entry of directory path; returns the
-    counts of (modules, extension modules, data files)."""
-    counts = [0, 0, 0]
+def _place_tree(path: str, top: str, files: Files, display: Dict[str, str], as_source: bool,
+                counts: List[int]) -> None:
+    """Adds a third-party top-level entry of directory path, counting
+    modules, extension modules and data files into counts."""
     entries = []
     if os.path.isdir(os.path.join(path, top)):
         for base, dirs, names in os.walk(os.path.join(path, top)):
@@ -450,29 +495,16 @@ def _place_tree(path: str, top: str, files: Dict[str, Tuple[str, str]],
     else:
         entries = [(name, os.path.join(path, name)) for name in _top_files(path, top)]
     for relative, full in entries:
-        module, role = analysis._module_of(relative)
+        module, role = analysis.module_of(relative)
         if role == "module" and not as_source:
             files[relative + "c"] = ("compile", full)
             display[relative + "c"] = relative
-            counts[0] += 1
         else:
             files[relative] = ("copy", full)
-            counts[{"module": 0, "extension": 1, "data": 2}[role]] += 1
-    return counts[0], counts[1], counts[2]
+        counts[{"module": 0, "extension": 1, "data": 2}[role]] += 1
 
 
 # ---------------------------------------------------------------- writing
-
-
-def bytecode(source_path: str, display_name: str) -> bytes:
-    """Contents of a bytecode file that needs no source beside it."""
-    code = analysis.compile_source(source_path, display_name)
-    return importlib.util.MAGIC_NUMBER + b"\x01\x00\x00\x00" + bytes(8) + marshal.dumps(code)
-
-
-def source_bytecode(text: str, display_name: str) -> bytes:
-    code = compile(text, display_name, "exec", dont_inherit=True)
-    return importlib.util.MAGIC_NUMBER + b"\x01\x00\x00\x00" + bytes(8) + marshal.dumps(code)
 
 
 def empty_archive(path: str) -> None:
@@ -509,10 +541,11 @@ def write_lib(plan: Plan, runtime: Runtime, stage_lib: str, entries: List[str]) 
         os.makedirs(os.path.dirname(target), exist_ok=True)
         if kind == "compile":
             with open(target, "wb") as f:
-                f.write(bytecode(source, plan.display_names.get(relative, relative)))
+                f.write(analysis.bytecode_file(source, plan.display_names.get(relative, relative)))
         elif kind == "text":
             with open(target, "wb") as f:
-                f.write(source_bytecode(source, plan.display_names[relative]))
+                f.write(analysis.pyc_contents(compile(source, plan.display_names[relative],
+                                                      "exec", dont_inherit=True)))
         else:
             shutil.copyfile(source, target)
             shutil.copymode(source, target)
@@ -566,6 +599,7 @@ def pack(app_dir: str, installation: str, options: Options) -> Report:
     runtime = read_installation(installation)
     check_interpreter(runtime)
     app = analysis.check_application(app_dir, options.entry)
+    check_apart(app_dir, installation)
     check_names(app, runtime)
     lock = lock_installation(installation)
     # Interrupted before the exchange, the run stops and undoes its work;

@@ -17,6 +17,8 @@ TEMPLATE = string.Template('''\
 import sys
 
 sys.frozen = True
+# The installation is not written to while it runs (--source ships sources).
+sys.dont_write_bytecode = True
 
 
 def _multiprocessing_command(argv):

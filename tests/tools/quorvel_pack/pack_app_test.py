@@ -162,6 +162,13 @@ class PackAppTest(unittest.TestCase):
                     "def run():\n"
                     "    print(importlib.import_module('js' + 'on').dumps([1]), csv)\n"),
             }, ["--include", "json", "--exclude", "csv"], None, "[1] None\n"),
+            ("--whole-stdlib", {
+                "__startup__.py": (
+                    "import importlib\n"
+                    "def run():\n"
+                    "    sqlite3 = importlib.import_module('sqlite' + '3')\n"
+                    "    print(sqlite3.connect(':memory:').execute('select 3').fetchone())\n"),
+            }, ["--whole-stdlib"], None, "(3,)\n"),
             ("--entry", {
                 "__startup__.py": "def run():\n    print('not me')\n",
                 "tool/main.py": "def start():\n    print('started')\n",
@@ -200,12 +207,14 @@ class PackAppTest(unittest.TestCase):
                               "    pass\n" + PRINT_RUN,
             "helper.py": "def f():\n    from . import nothing_here\n",
             "__pycache__/old.cpython-311.pyc": "stale",
+            "__init__.py": "",
         })
         result = self.packed(app_dir)
         self.assertIn("warning: module no_such_module_x not found (imported by __startup__)",
                       result.stderr)
         self.assertIn("(imported by helper)", result.stderr)
         self.assertIn("not shipped: __pycache__/", result.stdout)
+        self.assertIn("not shipped: __init__.py", result.stdout)
         self.assertRegex(result.stdout, r"\d+ modules \(2 of the application\), \d+ extension "
                          r"modules, \d+ libraries, 0 data files; lib/ holds [\d.]+ MB")
 
@@ -258,6 +267,10 @@ class PackAppTest(unittest.TestCase):
         undecodable = self.app("undecodable", good)
         with open(os.path.join(os.fsencode(undecodable), b"caf\xe9.txt"), "w") as f:
             f.write("data")
+        nesting = self.app("nesting", good)
+        nested = copy_installation(nesting, "dist")
+        inside_lib = os.path.join(self.installation, "lib", "myapp")
+        write_files(inside_lib, good)
         cases = [
             ("missing APP_DIR", os.path.join(self.tmp.name, "nowhere"), [], None, "nowhere"),
             ("APP_DIR a file", outside, [], None, "not a directory"),
@@ -299,6 +312,9 @@ class PackAppTest(unittest.TestCase):
              "SyntaxError"),
             ("--path not a directory", self.app("ok", good), ["--path", outside], None,
              "not a directory"),
+            ("installation inside the application", nesting, [], nested,
+             "lies inside the application"),
+            ("application inside lib/", inside_lib, [], None, "lies inside the installation"),
         ]
         self.packed(self.app("first", {"__startup__.py": PRINT_RUN, "kept.py": ""}))
         before = snapshot(self.tmp.name)
