@@ -282,7 +282,7 @@ def application_members(app_dir: str, runtime: Runtime, stdlib_names: set,
             raise PackError("%s:%s: %s for Python %d.%d"
                             % (item.relative, error.lineno, error.msg, *runtime.version))
         if compile_here:
-            members.append((arcname + "c", install.bytecode(path, arcname)))
+            members.append((arcname + "c", analysis.bytecode_file(path, arcname)))
         else:
             members.append((arcname, source))
     entry_module = analysis.APP_STARTUP if app.entry_module == analysis.STARTUP \
@@ -291,7 +291,8 @@ def application_members(app_dir: str, runtime: Runtime, stdlib_names: set,
                                               getattr(args, "freeze_gc", True))
     name = analysis.STARTUP + ".py"
     if compile_here:
-        members.append((name + "c", install.source_bytecode(generated, "<pack-app>/" + name)))
+        code = compile(generated, "<pack-app>/" + name, "exec", dont_inherit=True)
+        members.append((name + "c", analysis.pyc_contents(code)))
     else:
         members.append((name, generated.encode()))
     return members
