@@ -269,6 +269,8 @@ class AssembleTest(unittest.TestCase):
             ("standard-library name", native, None, shadowing,
              "module names taken by the standard library of python38.dll: ntpath"),
             ("syntax of a later Python", native, None, too_new, "for Python 3.8"),
+            ("folder inside the application", native, None, self.tmp.name,
+             "the installation lies inside the application directory"),
             ("--path", native + ["--path", self.tmp.name], None, None,
              "--path does not apply with --runtime"),
         ]

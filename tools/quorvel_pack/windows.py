@@ -354,6 +354,7 @@ def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> str:
     returns a one-line account of it."""
     check_options(args)
     runtime = read_runtime(args.runtime)
+    install.check_apart(app_dir, installation)
     check_installation(installation)
     for directory in args.native_path:
         if not os.path.isdir(directory):
