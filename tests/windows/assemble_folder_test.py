@@ -263,9 +263,12 @@ class AssembleTest(unittest.TestCase):
             ("32-bit", native, x86, None, "a package for 32-bit x86, not x86-64 (python38.dll)"),
             ("ARM64", native, arm, None, "a package for ARM64, not x86-64"),
             ("other version", native, newer, None, "quorvel.exe links python38.dll"),
-            ("no BLAS", [], None, None, "libblas.dll, needed by blaswrap.dll, is neither in"),
+            ("no BLAS", [], None, None,
+             "libblas.dll, needed by blaswrap.dll, is not in %s, in %s or in a --native-path "
+             "directory (none given)" % (self.package, self.folder)),
             ("no BLAS run-time", ["--native-path", BLAS_DIR], None, None,
-             "libgfortran-5.dll, needed by libblas.dll, is neither in"),
+             "libgfortran-5.dll, needed by libblas.dll, is not in %s, in %s or in a --native-path "
+             "directory (%s)" % (self.package, self.folder, BLAS_DIR)),
             ("standard-library name", native, None, shadowing,
              "module names taken by the standard library of python38.dll: ntpath"),
             ("syntax of a later Python", native, None, too_new, "for Python 3.8"),

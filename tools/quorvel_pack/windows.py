@@ -135,19 +135,22 @@ def find_in_directory(directory: str, name: str) -> typing.Optional[str]:
     return None
 
 
-def locate(name: str, needed_by: str, runtime: Runtime, search: list, directory: str) -> Placed:
-    """Where an imported DLL comes from: the package first, then the search
-    directories in order."""
+def locate(name: str, needed_by: str, runtime: Runtime, native_paths: list, installation: str,
+           directory: str) -> Placed:
+    """Where an imported DLL comes from: the package first, then the
+    --native-path directories in order, then the installation itself (put
+    there by hand, or by an earlier run, so a repeated run needs no
+    --native-path)."""
     member = runtime.members.get(name.lower())
     if member is not None:
         return Placed(member, directory, member, True, needed_by)
-    for candidate in search:
+    for candidate in list(native_paths) + [os.path.join(installation, "lib"), installation]:
         path = find_in_directory(candidate, name)
         if path is not None:
             return Placed(os.path.basename(path), directory, path, False, needed_by)
-    raise PackError("%s, needed by %s, is neither in %s nor in a --native-path directory%s"
-                    % (name, needed_by, runtime.path,
-                       " (" + ", ".join(search) + ")" if search else " (none given)"))
+    raise PackError("%s, needed by %s, is not in %s, in %s or in a --native-path directory (%s)"
+                    % (name, needed_by, runtime.path, installation,
+                       ", ".join(native_paths) if native_paths else "none given"))
 
 
 def extension_modules(runtime: Runtime) -> list:
@@ -162,9 +165,6 @@ def plan_files(installation: str, runtime: Runtime, package: zipfile.ZipFile,
     they import, transitively. What the program and the interpreter need
     goes beside the program, so it is found before lib/ is named."""
     lib = os.path.join(installation, "lib")
-    # DLLs already in the installation (put there by hand, or by an earlier
-    # run) are found last, so a repeated run needs no --native-path again.
-    search = list(native_paths) + [lib, installation]
     top_roots = [Placed(PROGRAM, "", os.path.join(installation, PROGRAM), False, "")]
     top_roots += [Placed(n, "", n, True, "") for n in sorted(runtime.members.values())
                   if n == runtime.dll or n.lower() == STABLE_ABI_DLL or CXX_RUNTIME.fullmatch(n)]
@@ -181,7 +181,8 @@ def plan_files(installation: str, runtime: Runtime, package: zipfile.ZipFile,
             placed[item.name.lower()] = item
             for name in read_image(runtime, package, item).imports:
                 if not is_system_dll(name) and name.lower() not in placed:
-                    pending.append(locate(name, item.name, runtime, search, directory))
+                    pending.append(locate(name, item.name, runtime, native_paths, installation,
+                                          directory))
     return list(placed.values())
 
 
