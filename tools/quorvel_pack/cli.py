@@ -96,7 +96,7 @@ def main(argv: List[str]) -> int:
     args = parse_arguments(argv)
     try:
         if args.runtime:
-            windows.assemble(args.app_dir, args.installation, args)
+            print("pack-app: %s" % windows.assemble(args.app_dir, args.installation, args))
         else:
             report = install.pack(args.app_dir, args.installation, options_of(args))
             print_report(report, args.installation)

@@ -1,11 +1,376 @@
 """The runnable Windows folder from a Windows installation and the
-interpreter's embeddable package."""
+interpreter's embeddable package.
+
+Beside quorvel.exe: the interpreter's DLL, python3.dll, the C++ runtime and
+whatever these need, because the program links the interpreter when it is
+loaded, before it names lib/ as its DLL directory. In lib/: library.zip (the
+standard library and the application), the extension modules, the three
+libraries, and every DLL those import, from the package or from the
+--native-path directories. System DLLs are never copied; the interpreter
+programs and the ._pth file (which would override the launcher's search
+path) are left out, and so are the headers and import libraries of the
+installation, which serve building, not running.
+
+The folder is built beside the installation and swapped in at the end, so a
+refusal or an interruption leaves the installation as it was.
+"""
 
 import argparse
+import ast
+import io
+import os
+import re
+import shutil
+import sys
+import tempfile
+import typing
+import zipfile
 
-from . import PackError
+from . import FIXED_DATE_TIME, PackError, analysis, install, pe, startup
+
+PROGRAM = "quorvel.exe"
+LIBRARIES = ("linesearch.dll", "blaswrap.dll", "cblassub.dll")
+ARCHIVE = install.ARCHIVE
+
+INTERPRETER_DLL = re.compile(r"python3(\d+)\.dll", re.IGNORECASE)
+STABLE_ABI_DLL = "python3.dll"
+CXX_RUNTIME = re.compile(r"vcruntime\d+(_\d+)?\.dll", re.IGNORECASE)
+
+# DLLs of the system: the loader's known DLLs and the other DLLs that the
+# system directory of every Windows installation holds and that extension
+# modules and numerical libraries commonly import.
+SYSTEM_DLLS = frozenset("""
+advapi32 avrt bcrypt bcryptprimitives cabinet cfgmgr32 clbcatq combase comctl32 comdlg32
+coml2 crypt32 d2d1 d3d11 d3d9 dbghelp difxapi dnsapi dwmapi dwrite dxgi gdi32 gdi32full
+gdiplus glu32 hid imagehlp imm32 iphlpapi kernel32 kernelbase mpr msctf msi msimg32
+msvcp_win msvcrt mswsock ncrypt netapi32 normaliz nsi ntdll ole32 oleacc oleaut32 opengl32
+powrprof propsys psapi rpcrt4 sechost secur32 setupapi shcore shell32 shlwapi ucrtbase
+urlmon user32 userenv usp10 uxtheme version win32u winhttp wininet winmm winspool.drv
+wintrust wldap32 ws2_32 wsock32 wtsapi32
+""".split())
+SYSTEM_PREFIXES = ("api-ms-win-", "ext-ms-win-")
+
+# What an installation (or a folder assembled from one) may hold, by
+# directory; anything else would be lost when the folder is rebuilt.
+KNOWN_SUFFIXES = {
+    "": (".exe", ".dll"),
+    "include": (".h",),
+    "lib": (".dll", ".pyd", ".dll.a", ".zip"),
+}
 
 
-def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> None:
-    """Turns installation into the runnable folder holding the application."""
-    raise PackError("%s: the Windows runtime is not supported yet" % args.runtime)
+def is_system_dll(name: str) -> bool:
+    name = name.lower()
+    stem = name[:-4] if name.endswith(".dll") else name
+    return stem in SYSTEM_DLLS or name in SYSTEM_DLLS or name.startswith(SYSTEM_PREFIXES)
+
+
+# ---- the embeddable package ----------------------------------------------------
+
+class Runtime(typing.NamedTuple):
+    path: str
+    version: tuple          # (3, minor), from the interpreter DLL's name
+    dll: str                # python3X.dll
+    members: dict           # lower-case name -> member name, top level only
+
+
+def read_runtime(path: str) -> Runtime:
+    if not os.path.isfile(path):
+        raise PackError("%s: no such file" % path)
+    if not zipfile.is_zipfile(path):
+        raise PackError("%s: not a zip file" % path)
+    with zipfile.ZipFile(path) as package:
+        members = {n.lower(): n for n in package.namelist() if "/" not in n.rstrip("/")}
+    dlls = [n for n in members.values() if INTERPRETER_DLL.fullmatch(n)]
+    stdlib = [d for d in dlls if os.path.splitext(d)[0].lower() + ".zip" in members]
+    if len(stdlib) != 1:
+        raise PackError("%s: not an embeddable package of the interpreter (no python3X.dll "
+                        "beside its python3X.zip at the top)" % path)
+    dll = stdlib[0]
+    minor = int(INTERPRETER_DLL.fullmatch(dll).group(1))
+    return Runtime(path, (3, minor), dll, members)
+
+
+def stdlib_member(runtime: Runtime) -> str:
+    return runtime.members[os.path.splitext(runtime.dll)[0].lower() + ".zip"]
+
+
+# ---- which files go where ------------------------------------------------------
+
+class Placed(typing.NamedTuple):
+    name: str               # file name in the folder
+    directory: str          # "" (beside the program) or "lib"
+    origin: str             # path on disk, or member name in the package
+    in_package: bool
+    needed_by: str          # the file that imports it, or "" for a root
+
+
+def read_image(runtime: Runtime, package: zipfile.ZipFile, placed: Placed) -> pe.Image:
+    where = ("%s in %s" % (placed.origin, runtime.path)) if placed.in_package else placed.origin
+    try:
+        if placed.in_package:
+            image = pe.parse(package.read(placed.origin))
+        else:
+            image = pe.read(placed.origin)
+    except pe.PEFormatError as error:
+        raise PackError("%s: not a Windows program or DLL (%s)" % (where, error))
+    if image.machine != pe.X86_64:
+        if placed.in_package and placed.name == runtime.dll:
+            raise PackError("%s: a package for %s, not x86-64 (%s)"
+                            % (runtime.path, pe.machine_name(image.machine), runtime.dll))
+        raise PackError("%s: built for %s, not x86-64" % (where, pe.machine_name(image.machine)))
+    return image
+
+
+def find_in_directory(directory: str, name: str) -> typing.Optional[str]:
+    """The file of that name in directory, compared as Windows does (case-blind)."""
+    try:
+        entries = os.listdir(directory)
+    except OSError:
+        return None
+    for entry in entries:
+        path = os.path.join(directory, entry)
+        if entry.lower() == name.lower() and os.path.isfile(path):
+            return path
+    return None
+
+
+def locate(name: str, needed_by: str, runtime: Runtime, native_paths: list, installation: str,
+           directory: str) -> Placed:
+    """Where an imported DLL comes from: the package first, then the
+    --native-path directories in order, then the installation itself (put
+    there by hand, or by an earlier run, so a repeated run needs no
+    --native-path)."""
+    member = runtime.members.get(name.lower())
+    if member is not None:
+        return Placed(member, directory, member, True, needed_by)
+    for candidate in list(native_paths) + [os.path.join(installation, "lib"), installation]:
+        path = find_in_directory(candidate, name)
+        if path is not None:
+            return Placed(os.path.basename(path), directory, path, False, needed_by)
+    raise PackError("%s, needed by %s, is not in %s, in %s or in a --native-path directory (%s)"
+                    % (name, needed_by, runtime.path, installation,
+                       ", ".join(native_paths) if native_paths else "none given"))
+
+
+def extension_modules(runtime: Runtime) -> list:
+    """The package's extension modules that the folder ships: all of them,
+    as nothing here tells which ones the application imports."""
+    return sorted(n for n in runtime.members.values() if n.lower().endswith(".pyd"))
+
+
+def plan_files(installation: str, runtime: Runtime, package: zipfile.ZipFile,
+               native_paths: list) -> list:
+    """Every file of the folder except library.zip: the roots, then what
+    they import, transitively. What the program and the interpreter need
+    goes beside the program, so it is found before lib/ is named."""
+    lib = os.path.join(installation, "lib")
+    top_roots = [Placed(PROGRAM, "", os.path.join(installation, PROGRAM), False, "")]
+    top_roots += [Placed(n, "", n, True, "") for n in sorted(runtime.members.values())
+                  if n == runtime.dll or n.lower() == STABLE_ABI_DLL or CXX_RUNTIME.fullmatch(n)]
+    lib_roots = [Placed(n, "lib", os.path.join(lib, n), False, "") for n in LIBRARIES]
+    lib_roots += [Placed(n, "lib", n, True, "") for n in extension_modules(runtime)]
+
+    placed = {}
+    for directory, roots in (("", top_roots), ("lib", lib_roots)):
+        pending = list(roots)
+        while pending:
+            item = pending.pop(0)
+            if item.name.lower() in placed:
+                continue
+            placed[item.name.lower()] = item
+            for name in read_image(runtime, package, item).imports:
+                if not is_system_dll(name) and name.lower() not in placed:
+                    pending.append(locate(name, item.name, runtime, native_paths, installation,
+                                          directory))
+    return list(placed.values())
+
+
+def check_interpreter_link(installation: str, runtime: Runtime) -> None:
+    program = os.path.join(installation, PROGRAM)
+    try:
+        imports = pe.read(program).imports
+    except pe.PEFormatError as error:
+        raise PackError("%s: not a Windows program (%s)" % (program, error))
+    linked = [n for n in imports if INTERPRETER_DLL.fullmatch(n)]
+    if linked and runtime.dll.lower() not in (n.lower() for n in linked):
+        raise PackError("%s holds %s, but %s links %s" % (runtime.path, runtime.dll, PROGRAM,
+                                                           linked[0]))
+
+
+# ---- the installation ------------------------------------------------------------
+
+def check_installation(installation: str) -> None:
+    missing = [p for p in [PROGRAM] + ["lib/" + n for n in LIBRARIES]
+               if not os.path.isfile(os.path.join(installation, *p.split("/")))]
+    if missing:
+        raise PackError("%s: not a Windows installation (no %s); make one with cmake --install "
+                        "build-windows --prefix %s" % (installation, missing[0], installation))
+    strangers = []
+    for root, dirs, files in os.walk(installation):
+        relative = os.path.relpath(root, installation).replace(os.sep, "/")
+        relative = "" if relative == "." else relative
+        if relative == "":
+            strangers += [d + "/" for d in dirs if d not in KNOWN_SUFFIXES]
+            dirs[:] = [d for d in dirs if d in KNOWN_SUFFIXES]
+        else:
+            strangers += [relative + "/" + d + "/" for d in dirs]
+            dirs[:] = []
+        suffixes = KNOWN_SUFFIXES[relative]
+        strangers += [(relative + "/" if relative else "") + f for f in files
+                      if not f.lower().endswith(suffixes)]
+    if strangers:
+        raise PackError("%s: holds what a Windows installation does not: %s; move it away first"
+                        % (installation, ", ".join(sorted(strangers)[:3])))
+
+
+# ---- the application -------------------------------------------------------------
+# The bundler's checks of the application and its generated __startup__; all
+# of it goes into library.zip, as bytecode when this interpreter is the
+# runtime's version, as sources otherwise. The package's standard library
+# is shipped whole: its bytecode is not this interpreter's to analyse.
+
+def module_names_of_archive(archive: zipfile.ZipFile) -> set:
+    names = set()
+    for member in archive.namelist():
+        top = member.split("/", 1)[0]
+        names.add(top if "/" in member else top.split(".", 1)[0])
+    return names
+
+
+def check_options(args: argparse.Namespace) -> None:
+    given = [option for option, value in (("--lib", getattr(args, "lib", False)),
+                                          ("--path", getattr(args, "path", [])),
+                                          ("--include", getattr(args, "include", [])),
+                                          ("--exclude", getattr(args, "exclude", [])))
+             if value]
+    if given:
+        raise PackError("%s does not apply with --runtime: the application goes into lib/%s "
+                        "beside the package's whole standard library" % (given[0], ARCHIVE))
+
+
+def application_members(app_dir: str, runtime: Runtime, stdlib_names: set,
+                        args: argparse.Namespace) -> list:
+    """(archive name, contents) of the application's files in library.zip,
+    the generated __startup__ among them."""
+    app = analysis.check_application(app_dir, getattr(args, "entry", None))
+    shipped = [f for f in app.files if f.role != "skipped"]
+    native = [f.relative for f in shipped
+              if f.role == "extension" or f.relative.lower().endswith((".pyd", ".dll"))]
+    if native:
+        raise PackError("%s: extension modules and DLLs of the application are not shipped in "
+                        "the Windows folder" % native[0])
+    taken = sorted(analysis.top_level_names(shipped) & stdlib_names)
+    if taken:
+        raise PackError("%s: module names taken by the standard library of %s: %s"
+                        % (app_dir, runtime.dll, ", ".join(taken)))
+    compile_here = not getattr(args, "source", False) and sys.version_info[:2] == runtime.version
+    members = []
+    for item in shipped:
+        path = os.path.join(app_dir, *item.relative.split("/"))
+        arcname = item.relative
+        if item.module == analysis.STARTUP:
+            arcname = analysis.APP_STARTUP + ".py"
+        if item.role != "module":
+            with open(path, "rb") as f:
+                members.append((arcname, f.read()))
+            continue
+        with open(path, "rb") as f:
+            source = f.read()
+        try:
+            ast.parse(source, filename=path, feature_version=runtime.version)
+        except SyntaxError as error:
+            raise PackError("%s:%s: %s for Python %d.%d"
+                            % (item.relative, error.lineno, error.msg, *runtime.version))
+        if compile_here:
+            members.append((arcname + "c", analysis.bytecode_file(path, arcname)))
+        else:
+            members.append((arcname, source))
+    entry_module = analysis.APP_STARTUP if app.entry_module == analysis.STARTUP \
+        else app.entry_module
+    generated = startup.startup_module_source(entry_module, app.entry_function,
+                                              getattr(args, "freeze_gc", True))
+    name = analysis.STARTUP + ".py"
+    if compile_here:
+        code = compile(generated, "<pack-app>/" + name, "exec", dont_inherit=True)
+        members.append((name + "c", analysis.pyc_contents(code)))
+    else:
+        members.append((name, generated.encode()))
+    return members
+
+
+# ---- writing the folder ------------------------------------------------------------
+
+def write_library(path: str, stdlib: zipfile.ZipFile, members: list) -> None:
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for info in stdlib.infolist():
+            archive.writestr(info, stdlib.read(info))
+        for arcname, data in sorted(members):
+            info = zipfile.ZipInfo(arcname, date_time=FIXED_DATE_TIME)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.external_attr = 0o644 << 16
+            archive.writestr(info, data)
+
+
+def write_folder(target: str, files: list, package: zipfile.ZipFile, stdlib: zipfile.ZipFile,
+                 members: list) -> None:
+    os.makedirs(os.path.join(target, "lib"))
+    for item in files:
+        destination = os.path.join(target, item.directory, item.name)
+        if item.in_package:
+            with package.open(item.origin) as source, open(destination, "wb") as copy:
+                shutil.copyfileobj(source, copy)
+        else:
+            shutil.copyfile(item.origin, destination)
+        os.chmod(destination, 0o755)
+    write_library(os.path.join(target, "lib", ARCHIVE), stdlib, members)
+
+
+def replace_directory(directory: str, build) -> None:
+    """Builds a new directory with build(path) beside directory, then puts
+    it in directory's place; on any failure directory stays as it was."""
+    directory = os.path.abspath(directory)
+    parent, base = os.path.split(directory)
+    staging = tempfile.mkdtemp(prefix="." + base + ".new-", dir=parent)
+    try:
+        build(staging)
+        shutil.copymode(directory, staging)
+        # The old directory steps aside under the staging name's twin.
+        retired = os.path.join(parent, os.path.basename(staging).replace(".new-", ".old-", 1))
+        os.rename(directory, retired)
+    except BaseException:
+        shutil.rmtree(staging, ignore_errors=True)
+        raise
+    try:
+        os.rename(staging, directory)
+    except BaseException:
+        os.rename(retired, directory)
+        shutil.rmtree(staging, ignore_errors=True)
+        raise
+    shutil.rmtree(retired, ignore_errors=True)
+
+
+def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> str:
+    """Turns installation into the runnable folder holding the application;
+    returns a one-line account of it."""
+    check_options(args)
+    runtime = read_runtime(args.runtime)
+    install.check_apart(app_dir, installation)
+    check_installation(installation)
+    for directory in args.native_path:
+        if not os.path.isdir(directory):
+            raise PackError("%s: no such directory (--native-path)" % directory)
+    check_interpreter_link(installation, runtime)
+    with zipfile.ZipFile(runtime.path) as package:
+        files = plan_files(installation, runtime, package, args.native_path)
+        try:
+            stdlib = zipfile.ZipFile(io.BytesIO(package.read(stdlib_member(runtime))))
+        except zipfile.BadZipFile:
+            raise PackError("%s: %s is not a zip archive" % (runtime.path, stdlib_member(runtime)))
+        with stdlib:
+            members = application_members(app_dir, runtime, module_names_of_archive(stdlib),
+                                          args)
+            replace_directory(installation,
+                              lambda target: write_folder(target, files, package, stdlib, members))
+    return "%s: %d files of the application in lib/%s, %d files from %s and the native paths" \
+        % (installation, len(members), ARCHIVE, len(files) - 1 - len(LIBRARIES), runtime.path)

@@ -1,0 +1,389 @@
+"""pack-app --runtime: the runnable Windows folder from a Windows installation
+and a synthetic embeddable package of stand-ins, and what it refuses.
+
+The imports of the assembled files are read with pefile, independently of
+the tool's own reader. Environment: QUORVEL_SOURCE_DIR,
+QUORVEL_WINDOWS_INSTALLATION (made by cmake --install), QUORVEL_EMBED_DIR
+(the stand-ins, in package/, blas/ and fortran/), QUORVEL_EMULATOR (the
+command that runs a Windows program, its words separated by |).
+"""
+
+import io
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import argparse
+import tempfile
+import unittest
+import unittest.mock
+import zipfile
+
+import pefile
+
+sys.path.insert(0, os.path.join(os.environ["QUORVEL_SOURCE_DIR"], "tools"))
+from quorvel_pack import pe, windows  # noqa: E402
+
+SOURCE_DIR = os.environ["QUORVEL_SOURCE_DIR"]
+INSTALLATION = os.environ["QUORVEL_WINDOWS_INSTALLATION"]
+EMBED_DIR = os.environ["QUORVEL_EMBED_DIR"]
+EMULATOR = os.environ["QUORVEL_EMULATOR"].split("|")
+PACK_APP = os.path.join(SOURCE_DIR, "tools", "pack-app")
+PACKAGE_DIR = os.path.join(EMBED_DIR, "package")
+BLAS_DIR = os.path.join(EMBED_DIR, "blas")
+FORTRAN_DIR = os.path.join(EMBED_DIR, "fortran")
+TIMEOUT = 120
+
+STDLIB = {"os.pyc": b"os", "ntpath.pyc": b"ntpath", "encodings/__init__.pyc": b"encodings",
+          "encodings/utf_8.pyc": b"utf_8"}
+APP = {"__startup__.py": "import helper\ndef run():\n    helper.greet()\n",
+       "helper.py": "def greet():\n    print('hello')\n",
+       "tools/__init__.py": "", "tools/data.json": "{}\n", "notes.txt": "not a module\n"}
+
+# The DLLs that the stand-ins and the built files may take from the system.
+SYSTEM = {"kernel32.dll", "msvcrt.dll", "user32.dll", "shlwapi.dll"}
+
+EXPECTED_FOLDER = {
+    "quorvel.exe": os.path.join(INSTALLATION, "quorvel.exe"),
+    "python38.dll": os.path.join(PACKAGE_DIR, "python38.dll"),
+    "python3.dll": os.path.join(PACKAGE_DIR, "python3.dll"),
+    "vcruntime140.dll": os.path.join(PACKAGE_DIR, "vcruntime140.dll"),
+    "lib/linesearch.dll": os.path.join(INSTALLATION, "lib", "linesearch.dll"),
+    "lib/blaswrap.dll": os.path.join(INSTALLATION, "lib", "blaswrap.dll"),
+    "lib/cblassub.dll": os.path.join(INSTALLATION, "lib", "cblassub.dll"),
+    "lib/_ctypes.pyd": os.path.join(PACKAGE_DIR, "_ctypes.pyd"),
+    "lib/select.pyd": os.path.join(PACKAGE_DIR, "select.pyd"),
+    "lib/libffi-7.dll": os.path.join(PACKAGE_DIR, "libffi-7.dll"),
+    "lib/libblas.dll": os.path.join(BLAS_DIR, "libblas.dll"),
+    "lib/libcblas.dll": os.path.join(BLAS_DIR, "libcblas.dll"),
+    "lib/liblapack.dll": os.path.join(BLAS_DIR, "liblapack.dll"),
+    "lib/libgfortran-5.dll": os.path.join(FORTRAN_DIR, "libgfortran-5.dll"),
+    "lib/libquadmath-0.dll": os.path.join(FORTRAN_DIR, "libquadmath-0.dll"),
+    "lib/library.zip": None,
+}
+
+
+def write_package(path, dll_name="python38.dll", machine=None, drop=()):
+    """An embeddable package: the stand-ins, a small standard library, the
+    interpreter programs, the ._pth file and the licence text. machine
+    rewrites the machine field of the interpreter DLL."""
+    stem = os.path.splitext(dll_name)[0]
+    stdlib = io.BytesIO()
+    with zipfile.ZipFile(stdlib, "w") as library:
+        for name, data in STDLIB.items():
+            library.writestr(name, data)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as package:
+        for name in sorted(os.listdir(PACKAGE_DIR)):
+            with open(os.path.join(PACKAGE_DIR, name), "rb") as f:
+                data = f.read()
+            if name == "python38.dll":
+                name = dll_name
+                if machine is not None:
+                    header = struct.unpack_from("<I", data, 0x3C)[0]
+                    data = data[:header + 4] + struct.pack("<H", machine) + data[header + 6:]
+            package.writestr(name, data)
+        package.writestr(stem + ".zip", stdlib.getvalue())
+        package.writestr(stem + "._pth", stem + ".zip\n.\n")
+        for program in ("python.exe", "pythonw.exe"):
+            with open(os.path.join(INSTALLATION, "quorvel.exe"), "rb") as f:
+                package.writestr(program, f.read())
+        package.writestr("LICENSE.txt", "licence\n")
+    if drop:
+        with zipfile.ZipFile(path) as old:
+            kept = [(i, old.read(i)) for i in old.infolist() if i.filename not in drop]
+        with zipfile.ZipFile(path, "w") as new:
+            for info, data in kept:
+                new.writestr(info, data)
+
+
+def write_files(root, files):
+    for relative, text in files.items():
+        path = os.path.join(root, *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(text)
+
+
+def folder_files(root):
+    files = {}
+    for directory, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(directory, name)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, root).replace(os.sep, "/")] = f.read()
+    return files
+
+
+def exports(path):
+    image = pefile.PE(path)
+    directory = getattr(image, "DIRECTORY_ENTRY_EXPORT", None)
+    return {s.name.decode() for s in directory.symbols if s.name} if directory else set()
+
+
+def imports(path):
+    """{DLL name in lower case: imported names} of a PE file."""
+    image = pefile.PE(path)
+    table = {}
+    for entry in getattr(image, "DIRECTORY_ENTRY_IMPORT", []):
+        names = {i.name.decode() for i in entry.imports if i.name}
+        table.setdefault(entry.dll.decode().lower(), set()).update(names)
+    return table
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class AssembleTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.folder = os.path.join(self.tmp.name, "App")
+        shutil.copytree(INSTALLATION, self.folder)
+        self.app = os.path.join(self.tmp.name, "app")
+        write_files(self.app, APP)
+        self.package = os.path.join(self.tmp.name, "python-3.8-embed-amd64.zip")
+        write_package(self.package)
+
+    def pack(self, *options, app=None, package=None):
+        return subprocess.run(
+            [sys.executable, PACK_APP, "--runtime", package or self.package, *options,
+             app or self.app, self.folder],
+            capture_output=True, text=True, timeout=TIMEOUT)
+
+    def assert_folder_assembled(self):
+        files = folder_files(self.folder)
+        self.assertEqual(sorted(files), sorted(EXPECTED_FOLDER))
+        for relative, origin in EXPECTED_FOLDER.items():
+            if origin is not None:
+                with open(origin, "rb") as f:
+                    self.assertEqual(files[relative], f.read(), relative)
+        with zipfile.ZipFile(os.path.join(self.folder, "lib", "library.zip")) as library:
+            self.assertIsNone(library.testzip())
+            members = {n: library.read(n) for n in library.namelist()}
+        # The runtime (3.8) differs from this interpreter: sources, not
+        # bytecode. The application's __startup__ steps aside for the
+        # generated one, which calls its run.
+        application = {n: t.encode() for n, t in APP.items()}
+        application["__app_startup__.py"] = application.pop("__startup__.py")
+        startup = members.pop("__startup__.py", b"")
+        self.assertEqual(members, {**STDLIB, **application})
+        compile(startup, "__startup__.py", "exec")
+        ran = subprocess.run(
+            [sys.executable, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[1]); "
+             "import __startup__; __startup__.run(); print(sys.frozen)",
+             os.path.join(self.folder, "lib", "library.zip")],
+            capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual((ran.stdout, ran.stderr), ("hello\nTrue\n", ""))
+
+    def assert_imports_resolve(self):
+        """Every import of every shipped PE file names a system DLL or a
+        shipped file that exports each name taken from it; what the
+        program loads before it names lib/ lies beside it."""
+        shipped = {os.path.basename(r).lower(): r for r in EXPECTED_FOLDER
+                   if r != "lib/library.zip"}
+        beside_program = set()
+        pending = ["quorvel.exe"]
+        while pending:
+            name = pending.pop()
+            if name in beside_program:
+                continue
+            beside_program.add(name)
+            dlls = imports(os.path.join(self.folder, shipped[name]))
+            pending += [d for d in dlls if d in shipped]
+        for relative in shipped.values():
+            for dll, names in imports(os.path.join(self.folder, relative)).items():
+                with self.subTest(file=relative, dll=dll):
+                    if dll in SYSTEM or dll.startswith("api-ms-win-"):
+                        continue
+                    self.assertIn(dll, shipped)
+                    self.assertLessEqual(names, exports(os.path.join(self.folder, shipped[dll])))
+        for name in beside_program:
+            self.assertNotIn("/", shipped[name], "%s is needed before lib/ is searched" % name)
+
+    def run_program(self):
+        work = os.path.join(self.tmp.name, "work")
+        os.makedirs(work, exist_ok=True)
+        log = os.path.join(work, "interpreter.log")
+        if os.path.exists(log):
+            os.unlink(log)
+        environment = dict(os.environ)
+        environment.pop("QUORVEL_FAKE_RUN", None)
+        completed = subprocess.run(EMULATOR + [os.path.join(self.folder, "quorvel.exe")],
+                                   cwd=work, env=environment, timeout=TIMEOUT)
+        with open(log) as f:
+            return completed.returncode, f.read().splitlines()
+
+    def test_folder_runs_and_repacks_without_native_path(self):
+        packed = self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR)
+        self.assertEqual(packed.returncode, 0, packed.stderr)
+        self.assert_folder_assembled()
+        self.assert_imports_resolve()
+
+        status, calls = self.run_program()
+        directory = windows_path(self.folder)
+        self.assertIn("path %s\\lib\\library.zip;%s\\lib" % (directory, directory), calls)
+        self.assertEqual(calls[-1], "finalize")
+        self.assertEqual(status, 0)
+
+        # Again, on the assembled folder: the outside DLLs are found in it.
+        packed = self.pack()
+        self.assertEqual(packed.returncode, 0, packed.stderr)
+        self.assert_folder_assembled()
+        self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
+
+    def test_refusals_change_nothing(self):
+        not_a_zip = os.path.join(self.tmp.name, "notes.zip")
+        with open(not_a_zip, "w") as f:
+            f.write("plain text\n")
+        wheel = os.path.join(self.tmp.name, "wheel.zip")
+        with zipfile.ZipFile(wheel, "w") as archive:
+            archive.writestr("python38.zip", b"")
+            archive.writestr("tool/__init__.py", "")
+        no_stdlib = os.path.join(self.tmp.name, "no-stdlib.zip")
+        write_package(no_stdlib, drop=("python38.zip",))
+        x86 = os.path.join(self.tmp.name, "python-3.8-embed-win32.zip")
+        write_package(x86, machine=0x14C)
+        arm = os.path.join(self.tmp.name, "python-3.8-embed-arm64.zip")
+        write_package(arm, machine=0xAA64)
+        newer = os.path.join(self.tmp.name, "python-3.9-embed-amd64.zip")
+        write_package(newer, dll_name="python39.dll")
+        shadowing = os.path.join(self.tmp.name, "shadowing")
+        write_files(shadowing, {**APP, "ntpath.py": ""})
+        too_new = os.path.join(self.tmp.name, "too-new")
+        write_files(too_new, {**APP, "helper.py": "def greet(x):\n    match x:\n"
+                              "        case 1:\n            pass\n"})
+        native = ["--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR]
+        # name, options, package (default: the good one), app, part of the message
+        cases = [
+            ("not a zip", native, not_a_zip, None, "notes.zip: not a zip file"),
+            ("no interpreter DLL", native, wheel, None, "not an embeddable package"),
+            ("no standard library", native, no_stdlib, None, "not an embeddable package"),
+            ("32-bit", native, x86, None, "a package for 32-bit x86, not x86-64 (python38.dll)"),
+            ("ARM64", native, arm, None, "a package for ARM64, not x86-64"),
+            ("other version", native, newer, None, "quorvel.exe links python38.dll"),
+            ("no BLAS", [], None, None,
+             "libblas.dll, needed by blaswrap.dll, is not in %s, in %s or in a --native-path "
+             "directory (none given)" % (self.package, self.folder)),
+            ("no BLAS run-time", ["--native-path", BLAS_DIR], None, None,
+             "libgfortran-5.dll, needed by libblas.dll, is not in %s, in %s or in a --native-path "
+             "directory (%s)" % (self.package, self.folder, BLAS_DIR)),
+            ("standard-library name", native, None, shadowing,
+             "module names taken by the standard library of python38.dll: ntpath"),
+            ("syntax of a later Python", native, None, too_new, "for Python 3.8"),
+            ("folder inside the application", native, None, self.tmp.name,
+             "the installation lies inside the application directory"),
+            ("--path", native + ["--path", self.tmp.name], None, None,
+             "--path does not apply with --runtime"),
+        ]
+        before = folder_files(self.folder)
+        for name, options, package, app, message in cases:
+            with self.subTest(name):
+                packed = self.pack(*options, package=package, app=app)
+                self.assertEqual(packed.returncode, 1)
+                self.assertEqual(packed.stderr.count("\n"), 1, packed.stderr)
+                self.assertTrue(packed.stderr.startswith("pack-app: "), packed.stderr)
+                self.assertIn(message, packed.stderr)
+                self.assertEqual(folder_files(self.folder), before)
+                self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
+
+    def test_interruption_leaves_the_folder_as_it_was(self):
+        # A first assembly, so that there is an old folder to keep.
+        self.assertEqual(self.pack("--native-path", BLAS_DIR, "--native-path",
+                                   FORTRAN_DIR).returncode, 0)
+        before = folder_files(self.folder)
+        write_files(self.app, {"helper.py": "def greet():\n    print('changed')\n"})
+        real_rename = os.rename
+
+        def interrupted_write(*_):
+            raise KeyboardInterrupt
+
+        def second_rename_fails(source, target):
+            if os.path.basename(source).startswith(".App.new-"):
+                raise OSError("no room")
+            real_rename(source, target)
+
+        # name, what is replaced, the replacement, the exception that follows
+        cases = [
+            ("while the archive is written", "quorvel_pack.windows.write_library",
+             interrupted_write, KeyboardInterrupt),
+            ("when the new folder moves in", "quorvel_pack.windows.os.rename",
+             second_rename_fails, OSError),
+        ]
+        args = argparse.Namespace(runtime=self.package, native_path=[], entry=None, source=False)
+        for name, target, replacement, raised in cases:
+            with self.subTest(name):
+                with unittest.mock.patch(target, replacement), self.assertRaises(raised):
+                    windows.assemble(self.app, self.folder, args)
+                self.assertEqual(folder_files(self.folder), before)
+                self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
+
+    def test_bytecode_only_for_the_packing_interpreters_own_version(self):
+        here = sys.version_info[:2]
+        # runtime version, --source, suffix of the modules in library.zip
+        cases = [
+            (here, False, ".pyc"),
+            (here, True, ".py"),
+            ((3, 8) if here != (3, 8) else (3, 9), False, ".py"),
+        ]
+        for version, as_source, suffix in cases:
+            with self.subTest(version=version, source=as_source):
+                runtime = windows.Runtime(self.package, version, "python3%d.dll" % version[1], {})
+                args = argparse.Namespace(entry=None, source=as_source)
+                members = dict(windows.application_members(self.app, runtime, set(), args))
+                modules = {n for n in members if n.endswith((".py", ".pyc"))}
+                self.assertEqual(modules, {n + suffix for n in (
+                    "__startup__", "__app_startup__", "helper", "tools/__init__")})
+                library = os.path.join(self.tmp.name, "library.zip")
+                with zipfile.ZipFile(library, "w") as archive:
+                    for name, data in members.items():
+                        archive.writestr(name, data)
+                if version == here:
+                    ran = subprocess.run(
+                        [sys.executable, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[1]); "
+                         "import __startup__; __startup__.run()", library],
+                        capture_output=True, text=True, timeout=TIMEOUT)
+                    self.assertEqual((ran.stdout, ran.stderr), ("hello\n", ""))
+
+    def test_refuses_a_folder_holding_other_files(self):
+        write_files(self.folder, {"lib/settings.ini": "[user]\n"})
+        packed = self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR)
+        self.assertEqual(packed.returncode, 1)
+        self.assertIn("lib/settings.ini", packed.stderr)
+        self.assertTrue(os.path.isfile(os.path.join(self.folder, "lib", "settings.ini")))
+
+
+class PEReaderTest(unittest.TestCase):
+    def test_agrees_with_pefile_on_every_built_file(self):
+        paths = [os.path.join(d, n) for d in (os.path.join(INSTALLATION, "lib"), INSTALLATION,
+                                              PACKAGE_DIR, BLAS_DIR, FORTRAN_DIR)
+                 for n in sorted(os.listdir(d)) if n.endswith((".exe", ".dll", ".pyd"))]
+        self.assertIn(os.path.join(INSTALLATION, "quorvel.exe"), paths)
+        for path in paths:
+            with self.subTest(os.path.basename(path)):
+                reference = pefile.PE(path)
+                dlls = [e.dll.decode() for e in getattr(reference, "DIRECTORY_ENTRY_IMPORT", [])]
+                dlls += [e.dll.decode()
+                         for e in getattr(reference, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+                self.assertEqual(pe.read(path), (reference.FILE_HEADER.Machine, tuple(dlls)))
+
+    def test_refuses_what_is_not_a_pe_image(self):
+        with open(os.path.join(INSTALLATION, "quorvel.exe"), "rb") as f:
+            program = f.read()
+        header = struct.unpack_from("<I", program, 0x3C)[0]
+        cases = [
+            ("empty", b""),
+            ("text", b"plain text, long enough to hold a header offset" * 4),
+            ("cut after the DOS header", program[:header]),
+            ("no PE signature", program[:header] + b"NE\0\0" + program[header + 4:]),
+            ("cut inside the sections", program[:header + 300]),
+        ]
+        for name, data in cases:
+            with self.subTest(name):
+                with self.assertRaises(pe.PEFormatError):
+                    pe.parse(data)
+
+
+if __name__ == "__main__":
+    unittest.main()
