@@ -21,6 +21,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zipfile
 
 TIMEOUT = 60
 IDOK = 1
@@ -136,6 +137,10 @@ class MessageBoxesTest(unittest.TestCase):
         shutil.rmtree(base, ignore_errors=True)
         install = installation_dir(base, program_path_length)
         os.makedirs(os.path.join(install, "lib"))
+        # A sound, empty runtime archive, which the program checks before it
+        # starts the interpreter.
+        with zipfile.ZipFile(os.path.join(install, "lib", "library.zip"), "w"):
+            pass
         program = os.path.join(install, "quorvel.exe")
         shutil.copy(OPTIONS.program, program)
         shutil.copy(OPTIONS.python, os.path.join(install, "python38.dll"))
