@@ -82,10 +82,13 @@ def private_environment(home, **extra):
 
 
 def start_xvfb():
-    """An X server on a display number it chooses itself among the free ones."""
+    """An X server on a display number it chooses itself among the free ones.
+    -noreset: by default it resets whenever its last client leaves, and a
+    program starting at that moment cannot connect."""
     read_end, write_end = os.pipe()
     server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+         "-noreset"],
         pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     with os.fdopen(read_end) as announced:
