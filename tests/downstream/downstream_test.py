@@ -5,7 +5,11 @@ depend on where it was first put. A CMake project finds it with
 find_package(quorvel CONFIG ...), a Makefile project with pkg-config; both
 programs must link the libraries by their versioned sonames and run.
 
-usage: downstream_test.py --build DIR --version X.Y.Z [unittest options]
+Libraries of a sanitizer build need the sanitizers' runtime in the program
+that loads them: with --sanitize, the downstream programs are built with
+the same sanitizers.
+
+usage: downstream_test.py --build DIR --version X.Y.Z [--sanitize] [unittest options]
 """
 
 import argparse
@@ -20,6 +24,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = None
 VERSION = None
+SANITIZE_FLAGS = ""
 TIMEOUT = 300
 LIBRARIES = ("linesearch", "blaswrap", "cblassub")
 
@@ -65,7 +70,7 @@ class Downstream(unittest.TestCase):
     def configure(self, build, *components):
         return run("cmake", "-S", os.path.join(self.sources, "cmake_project"), "-B", build,
                    f"-DCMAKE_PREFIX_PATH={self.installation}", "-DCMAKE_BUILD_TYPE=Release",
-                   *components)
+                   f"-DCMAKE_C_FLAGS={SANITIZE_FLAGS}", *components)
 
     def test_cmake_project_finds_the_package(self):
         build = os.path.join(self.workspace, "cmake-build")
@@ -95,7 +100,7 @@ class Downstream(unittest.TestCase):
                 shutil.rmtree(os.path.join(project, "build"))
 
     def test_makefile_project_uses_pkg_config(self):
-        environment = dict(os.environ,
+        environment = dict(os.environ, CFLAGS=SANITIZE_FLAGS, LDFLAGS=SANITIZE_FLAGS,
                            PKG_CONFIG_PATH=os.path.join(self.installation, "lib", "pkgconfig"))
         for name in LIBRARIES:
             version = run("pkg-config", "--modversion", name, env=environment)
@@ -107,12 +112,15 @@ class Downstream(unittest.TestCase):
 
 
 def main():
-    global BUILD, VERSION
+    global BUILD, VERSION, SANITIZE_FLAGS
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True)
     parser.add_argument("--version", required=True)
+    parser.add_argument("--sanitize", action="store_true")
     options, rest = parser.parse_known_args()
     BUILD, VERSION = options.build, options.version
+    if options.sanitize:
+        SANITIZE_FLAGS = "-fsanitize=address,undefined"
     unittest.main(argv=[sys.argv[0], *rest])
 
 
