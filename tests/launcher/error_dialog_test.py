@@ -60,6 +60,12 @@ CASES = [
     ("SystemExit box", "def run():\n    raise SystemExit('bye')\n", TERMINATED, 1,
         f"{TERMINATED}\nbye\n"),
     ("fatal box", FATAL_REPORT, FATAL, 1, f"{FATAL}\nCannot format exception values.\n"),
+    # A caption holding NUL has no wide form: the box gets none.
+    ("null caption", "class Failure(Exception):\n    caption = 'a\\0b'\n"
+        "def run():\n    raise Failure('boom')\n", "Error", 1, traceback_box("Error",
+        '  File "@LIB@/__startup__.py", line 4, in run\n'
+        "    raise Failure('boom')\n"
+        "__startup__.Failure: boom\n")),
 ]
 
 
