@@ -234,7 +234,8 @@ class DialogOnADisplay(Fixture):
         _, program = self.show_and_close(AWKWARD, caption)
         status, stderr = self.finish(program)
         self.assertEqual(1, status)
-        self.assertTrue(stderr.startswith("Résumé <b>[failed]</b> & \\xff\nTraceback"), stderr[:80])
+        self.assertTrue(stderr.startswith("Résumé <b>[failed]</b> & \\xff\nTraceback"),
+                        stderr[:80])
         self.assertTrue(stderr.endswith("x" * 300000 + "\n\n"))
 
     def test_without_gtk_standard_error_only(self):

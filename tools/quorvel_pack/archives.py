@@ -141,7 +141,8 @@ def write_tar_gz(folder: str, output: str, top: str, left_out=()) -> None:
         return entry
 
     with replacing(output) as partial, open(partial, "wb") as raw, \
-            gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0, compresslevel=9) as zipped, \
+            gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0,
+                          compresslevel=9) as zipped, \
             tarfile.open(fileobj=zipped, mode="w", format=tarfile.PAX_FORMAT) as tar:
         tar.addfile(info("", tarfile.DIRTYPE, 0o755))
         for member, path in members(folder, left_out):

@@ -10,7 +10,6 @@ rest. Times, owners and permissions are normalised as for the other archives.
 import os
 import re
 import shutil
-import stat
 import subprocess
 import tempfile
 
@@ -142,7 +141,7 @@ def shared_library_depends(work: str, root: str, name: str) -> str:
                "Source: %s\nMaintainer: %s\n\nPackage: %s\nArchitecture: any\n"
                % (name, maintainer(name), name))
     elf_files = []
-    for member, path in members(root):
+    for _, path in members(root):
         if os.path.isfile(path) and not os.path.islink(path):
             with open(path, "rb") as candidate:
                 if candidate.read(4) == b"\x7fELF":
@@ -157,7 +156,7 @@ def shared_library_depends(work: str, root: str, name: str) -> str:
 def installed_size(root: str) -> int:
     """KiB the files take, as dpkg-gencontrol counts them."""
     total = 0
-    for member, path in members(root):
+    for _, path in members(root):
         total += 1 if os.path.islink(path) or os.path.isdir(path) else \
             (os.path.getsize(path) + 1023) // 1024
     return total
@@ -166,7 +165,7 @@ def installed_size(root: str) -> int:
 def normalise(root: str) -> None:
     """Permissions by kind and one time for every file the package holds."""
     epoch = source_date_epoch()
-    for member, path in reversed(members(root)):
+    for _, path in reversed(members(root)):
         if not os.path.islink(path):
             os.chmod(path, normal_mode(os.stat(path).st_mode))
         os.utime(path, (epoch, epoch), follow_symlinks=False)
