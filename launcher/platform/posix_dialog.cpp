@@ -163,17 +163,22 @@ void show_error_dialog(char *text, char *caption) {
     Gtk gtk;
     // GTK reports a display it cannot open, a missing theme or an
     // unreachable accessibility bus on standard error, which holds the
-    // box itself: it writes to nothing while it runs.
+    // box itself: it writes to nothing while it runs. A program started
+    // from a menu may have no standard error at all (saved is then -1);
+    // the dialog matters all the more.
     fflush(stderr);
     int saved = dup(STDERR_FILENO);
     int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved >= 0 && null >= 0 && dup2(null, STDERR_FILENO) >= 0) {
+    if (null >= 0 && dup2(null, STDERR_FILENO) >= 0) {
       if (load_gtk(gtk))
         run_dialog(gtk, text, caption);
       fflush(stderr);
-      dup2(saved, STDERR_FILENO);
+      if (saved >= 0)
+        dup2(saved, STDERR_FILENO);
+      else
+        close(STDERR_FILENO);
     }
-    if (null >= 0)
+    if (null >= 0 && null != STDERR_FILENO)
       close(null);
     if (saved >= 0)
       close(saved);

@@ -238,6 +238,19 @@ class DialogOnADisplay(Fixture):
                         stderr[:80])
         self.assertTrue(stderr.endswith("x" * 300000 + "\n\n"))
 
+    def test_dialog_without_standard_error(self):
+        """Started from a menu, a program may have no standard error at all."""
+        name, source, caption, status, _ = CASES[0]
+        self.write_startup(source)
+        program = self.start(["sh", "-c", 'exec "$0" 2>&-',
+                              os.path.join(self.installation, "quorvel")],
+                             private_environment(self.home, DISPLAY=self.display))
+        window = wait_for_window(self.display, caption, program)
+        self.assertIsNotNone(window, "no dialog")
+        xdotool(self.display, "windowfocus", "--sync", window)
+        xdotool(self.display, "key", "Return")
+        self.assertEqual((status, ""), self.finish(program))
+
     def test_without_gtk_standard_error_only(self):
         """GTK absent from the system: the run ends at once, as without a display."""
         gtk = subprocess.run(["/sbin/ldconfig", "-p"], capture_output=True, text=True).stdout
