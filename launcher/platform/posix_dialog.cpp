@@ -115,7 +115,7 @@ bool has_graphical_session() {
   return (x11 != nullptr && x11[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
 }
 
-// The caption as the bold heading and the text, literally and scrollable,
+// The caption as the heading and the text, literally and scrollable,
 // below it; the window is titled with the caption too.
 void run_dialog(const Gtk &gtk, const char *text, const char *caption) {
   // The interpreter still runs in this process: GTK must leave its locale.
