@@ -17,9 +17,21 @@ extern "C" __attribute__((visibility("default"))) const char *__lsan_default_opt
 // statically allocated types, and what the Python code it runs leaves behind
 // at finalisation. Buffers that the interpreter hands to the launcher (search
 // path text, decoded paths, wide strings) are not covered: those must be freed.
+// GTK, loaded only for the error dialog, is never finalised: what it and the
+// libraries it brings allocate, in the dialog's calls or in their own
+// threads, stays until the process ends.
 extern "C" __attribute__((visibility("default"))) const char *__lsan_default_suppressions() {
   return "leak:Py_InitializeFromConfig\n"
          "leak:PyModule_ExecDef\n"
          "leak:PyType_Ready\n"
-         "leak:_PyEval_EvalFrameDefault\n";
+         "leak:_PyEval_EvalFrameDefault\n"
+         "leak:show_error_dialog\n"
+         "leak:libgtk-3.so\n"
+         "leak:libgdk-3.so\n"
+         "leak:libgio-2.0.so\n"
+         "leak:libgobject-2.0.so\n"
+         "leak:libglib-2.0.so\n"
+         "leak:libpango\n"
+         "leak:libcairo.so\n"
+         "leak:libfontconfig.so\n";
 }

@@ -17,6 +17,7 @@
 #include <wchar.h>
 
 #include "platform.h"
+#include "posix_dialog.h"
 
 extern "C" {
 const char platform_search_path_format[] = "%s/lib/library.zip:%s/lib";
@@ -247,12 +248,14 @@ int platform_set_library_directory(const wchar_t *directory) {
 void platform_show_narrow_box(const char *text, const char *caption) {
   fprintf(stderr, "%s\n%s\n", caption != nullptr ? caption : "Error", text != nullptr ? text : "");
   fflush(stderr);
+  show_narrow_error_dialog(text, caption);
 }
 
 void platform_show_wide_box(const wchar_t *text, const wchar_t *caption) {
   put_wide_line(caption != nullptr ? caption : L"Error", stderr);
   put_wide_line(text != nullptr ? text : L"", stderr);
   fflush(stderr);
+  show_wide_error_dialog(text, caption);
 }
 
 int *platform_argument_count() { return &arguments_count; }

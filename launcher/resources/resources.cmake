@@ -49,12 +49,17 @@ function(quorvel_launcher_resources target)
       DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
       RENAME quorvel.png)
   endforeach()
-  # The entry names the program by its installed path, known only at install
-  # time (cmake --install --prefix).
+  # The entry names the program and its icon by their installed paths, known
+  # only at install time (cmake --install --prefix).
+  set(entry "${CMAKE_INSTALL_DATADIR}/applications/quorvel.desktop")
+  set(icon "${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps/quorvel.png")
   install(CODE "
-    set(QUORVEL_EXEC \"\${CMAKE_INSTALL_PREFIX}/${ARG_BIN_DIR}/$<TARGET_FILE_NAME:${target}>\")
-    cmake_path(NORMAL_PATH QUORVEL_EXEC)
-    configure_file(\"${dir}/quorvel.desktop.in\"
-      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/quorvel.desktop\" @ONLY)
-    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/quorvel.desktop\")")
+    include(\"${dir}/desktop_entry.cmake\")
+    # A relative prefix is relative to where the install runs.
+    get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+    set(program \"\${prefix}/${ARG_BIN_DIR}/$<TARGET_FILE_NAME:${target}>\")
+    cmake_path(NORMAL_PATH program)
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${entry}\")
+    quorvel_write_desktop_entry(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${entry}\"
+      \"\${program}\" \"\${prefix}/${icon}\")")
 endfunction()

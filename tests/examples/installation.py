@@ -25,9 +25,15 @@ def pack(app_dir, installation, *options):
                           capture_output=True, text=True, timeout=TIMEOUT)
 
 
+def without_display():
+    """This process's environment without a graphical session, so that a
+    failing run shows its box on standard error only, never as a dialog."""
+    return {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+
+
 def run_quorvel(installation, *args, cwd=None):
     """Runs the installed launcher from a directory outside the installation."""
-    return subprocess.run([os.path.join(installation, "quorvel"), *args],
+    return subprocess.run([os.path.join(installation, "quorvel"), *args], env=without_display(),
                           capture_output=True, text=True, timeout=TIMEOUT,
                           cwd=cwd or os.path.dirname(installation))
 

@@ -1,0 +1,228 @@
+"""Distributable archives made by tools/pack-app --archive.
+
+Each pack starts from a fresh copy of an installation of this build, so
+two packs of the same application must give the same bytes whatever the
+copies' own times, permissions and paths. Unpacked (tar, unzip) into a
+directory with spaces, the application runs; the Debian package is
+installed with dpkg, run through its command and removed again.
+
+usage: archives_test.py --build DIR --source DIR [unittest options]
+"""
+
+import argparse
+import glob
+import itertools
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import time
+import unittest
+import zipfile
+
+from desktop_entry import exec_arguments, read_entry, validate
+
+BUILD = None
+SOURCE = None
+TIMEOUT = 600
+EPOCH = 1700000000
+COPIES = itertools.count()
+
+# Prints its arguments and ends with status 3: what a run must show.
+APP = {
+    "__startup__.py": "import sys\nimport greeting\n\ndef run():\n"
+                      "    print(greeting.TEXT, sys.argv[1:])\n    raise SystemExit(3)\n",
+    "greeting.py": "TEXT = 'hello from the packed application'\n",
+}
+
+
+def run(command, **options):
+    options.setdefault("timeout", TIMEOUT)
+    return subprocess.run(command, capture_output=True, text=True, **options)
+
+
+def without_display():
+    return {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+
+
+class PackingFixture(unittest.TestCase):
+    """An installation of this build and a small application to pack."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.workspace = tempfile.mkdtemp(prefix="quorvel-archives-")
+        cls.installation = os.path.join(cls.workspace, "installed")
+        run(["cmake", "--install", BUILD, "--prefix", cls.installation], check=True)
+        cls.app = os.path.join(cls.workspace, "greeter")
+        os.makedirs(cls.app)
+        for name, text in APP.items():
+            with open(os.path.join(cls.app, name), "w") as out:
+                out.write(text)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.workspace, ignore_errors=True)
+
+    def fresh_installation(self, disturb=False):
+        """A copy of the installation; disturbed, its files have other times
+        and permissions than the first install gave them."""
+        copy = os.path.join(self.workspace, "copy %d" % next(COPIES), "installation")
+        shutil.copytree(self.installation, copy, symlinks=True)
+        if disturb:
+            for path in glob.glob(os.path.join(copy, "**"), recursive=True):
+                if not os.path.islink(path):
+                    os.chmod(path, os.stat(path).st_mode | 0o020)
+                    os.utime(path, (time.time() - 5000, time.time() - 5000))
+        return copy
+
+    def pack(self, output, *options, installation=None, epoch=EPOCH):
+        installation = installation or self.fresh_installation()
+        return run([sys.executable, os.path.join(SOURCE, "tools", "pack-app"), "--archive",
+                    output, *options, self.app, installation],
+                   env=dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)))
+
+    def packed(self, output, *options, **keywords):
+        result = self.pack(output, *options, **keywords)
+        self.assertEqual(0, result.returncode, result.stderr)
+        return output
+
+    def check_runs(self, program):
+        result = run([program, "a b", "ü"], cwd=self.workspace, env=without_display())
+        self.assertEqual((3, "hello from the packed application ['a b', 'ü']\n", ""),
+                         (result.returncode, result.stdout, result.stderr))
+
+
+class Archives(PackingFixture):
+    def test_same_inputs_give_the_same_bytes(self):
+        deb = ("--name", "quorvel-repro", "--version", "1.2.3", "--summary", "Greets")
+        for suffix, options in ((".tar.gz", ()), (".zip", ()), (".deb", deb)):
+            with self.subTest(suffix):
+                first = self.packed(os.path.join(self.workspace, "first" + suffix), *options)
+                second = self.packed(os.path.join(self.workspace, "second" + suffix), *options,
+                                     installation=self.fresh_installation(disturb=True))
+                with open(first, "rb") as one, open(second, "rb") as other:
+                    self.assertTrue(one.read() == other.read(), "%s archives differ" % suffix)
+
+    def test_tarball_unpacked_anywhere_runs(self):
+        archive = self.packed(os.path.join(self.workspace, "greeter.tar.gz"),
+                              installation=self.fresh_installation(disturb=True))
+        with open(archive, "rb") as raw:
+            header = raw.read(10)
+        self.assertEqual(b"\x1f\x8b\x08\x00\x00\x00\x00\x00", header[:8], "name or time in gzip")
+        with tarfile.open(archive) as tar:
+            entries = tar.getmembers()
+        self.assertEqual({"greeter"}, {entry.name.split("/")[0] for entry in entries})
+        self.assertEqual([entry.name for entry in entries],
+                         sorted((entry.name for entry in entries), key=lambda n: n.split("/")))
+        self.assertEqual({(EPOCH, 0, 0, "root")},
+                         {(e.mtime, e.uid, e.gid, e.uname) for e in entries})
+        self.assertEqual({0o755, 0o644}, {e.mode for e in entries if not e.issym()})
+        self.assertEqual([], [e.name for e in entries if "__pycache__" in e.name])
+        self.assertIn("greeter/lib/liblinesearch.so", [e.name for e in entries if e.issym()])
+        target = os.path.join(self.workspace, "unpacked with spaces")
+        os.makedirs(target)
+        run(["tar", "-xzf", archive, "-C", target], check=True)
+        self.check_runs(os.path.join(target, "greeter", "quorvel"))
+
+    def test_zip_unpacked_anywhere_runs(self):
+        archive = self.packed(os.path.join(self.workspace, "named.zip"), "--name", "Greeter 2")
+        with zipfile.ZipFile(archive) as zipped:
+            names = zipped.namelist()
+            self.assertEqual({"Greeter 2"}, {name.split("/")[0] for name in names})
+            self.assertEqual({time.gmtime(EPOCH)[:6]},
+                             {info.date_time for info in zipped.infolist()})
+        target = os.path.join(self.workspace, "unzipped with spaces")
+        os.makedirs(target)
+        run(["unzip", "-q", archive, "-d", target], check=True)
+        self.check_runs(os.path.join(target, "Greeter 2", "quorvel"))
+
+    def test_refusals_leave_nothing_behind(self):
+        installation = self.fresh_installation()
+        before = sorted(os.listdir(self.workspace))
+        deb = os.path.join(self.workspace, "refused.deb")
+        cases = [
+            ("unknown suffix", os.path.join(self.workspace, "refused.rar"), (),
+             "unknown archive type"),
+            ("package name with capitals", deb, ("--name", "Greeter", "--version", "1",
+                                                 "--summary", "s"), "not a Debian package name"),
+            ("no version", deb, ("--summary", "s"), "needs --version"),
+            ("no summary", deb, ("--version", "1"), "needs --summary"),
+            ("summary of two lines", deb, ("--version", "1", "--summary", "a\nb"),
+             "needs --summary"),
+            ("inside the installation", os.path.join(installation, "self.zip"), (),
+             "inside the installation"),
+            ("SOURCE_DATE_EPOCH not a number", os.path.join(self.workspace, "t.tar.gz"), (),
+             "SOURCE_DATE_EPOCH"),
+        ]
+        for name, output, options, message in cases:
+            with self.subTest(name):
+                epoch = "yesterday" if "SOURCE_DATE_EPOCH" in message else EPOCH
+                result = self.pack(output, *options, installation=installation, epoch=epoch)
+                self.assertEqual(1, result.returncode)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(1, len(result.stderr.splitlines()), result.stderr)
+                self.assertFalse(os.path.exists(output))
+        self.assertEqual(before, sorted(os.listdir(self.workspace)))
+        self.assertEqual([], [n for n in os.listdir(installation) if n.endswith(".part")])
+
+
+@unittest.skipUnless(os.geteuid() == 0, "installing a Debian package needs root")
+class DebianPackage(PackingFixture):
+    def setUp(self):
+        self.package = "quorvel-test-%d" % os.getpid()
+
+    def dpkg(self, *args):
+        """dpkg, waiting while another package tool holds the lock."""
+        deadline = time.monotonic() + 300
+        while True:
+            result = run(["dpkg", *args], env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+            if "lock" not in result.stderr or time.monotonic() > deadline:
+                return result
+            time.sleep(2)
+
+    def test_installed_package_runs_and_is_removed_entirely(self):
+        archive = self.packed(os.path.join(self.workspace, "greeter.deb"), "--name", self.package,
+                              "--version", "2.0~rc1", "--summary", "Greets whoever starts it")
+        fields = run(["dpkg-deb", "--field", archive], check=True).stdout
+        self.assertIn("Depends: ", fields)
+        depends = fields.split("Depends: ", 1)[1].splitlines()[0]
+        self.assertIn("libc6", depends)
+        self.assertNotIn("libpython", depends, "the bundled runtime is not a dependency")
+
+        self.addCleanup(self.dpkg, "--purge", self.package)
+        installed = self.dpkg("-i", archive)
+        self.assertEqual(0, installed.returncode, installed.stderr)
+        # Everything the package owns, and only that, has its name in its path.
+        files = [f for f in self.dpkg("-L", self.package).stdout.splitlines() if self.package in f]
+        self.assertIn(f"/opt/{self.package}/lib/libpython3.11.so.1.0", files)
+        self.check_runs("/usr/bin/" + self.package)
+        self.assertEqual(f"/opt/{self.package}/quorvel", os.readlink("/usr/bin/" + self.package))
+
+        entry = f"/usr/share/applications/{self.package}.desktop"
+        self.assertEqual("", validate(entry))
+        keys = read_entry(entry)
+        self.assertEqual(([f"/usr/bin/{self.package}", "%F"], self.package, "false"),
+                         (exec_arguments(keys["Exec"]), keys["Icon"], keys["Terminal"]))
+        self.assertTrue(os.path.isfile(
+            f"/usr/share/icons/hicolor/256x256/apps/{self.package}.png"))
+
+        removed = self.dpkg("-r", self.package)
+        self.assertEqual(0, removed.returncode, removed.stderr)
+        self.assertEqual([], [f for f in files if os.path.lexists(f)])
+        self.assertFalse(os.path.lexists(f"/opt/{self.package}"))
+
+
+def main():
+    global BUILD, SOURCE
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--source", required=True)
+    options, rest = parser.parse_known_args()
+    BUILD, SOURCE = options.build, options.source
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,306 @@
+"""The error boxes as dialogs on a desktop, under a virtual X server.
+
+Each case runs an installed quorvel whose application fails; the dialog must
+appear as a visible window titled with the box's caption, keep the program
+waiting until a real key press (Return) closes it, and leave the exit status
+and the box on standard error exactly as without a display. Runs without a
+usable display or without GTK must give standard error only, at once.
+
+usage: error_dialog_test.py --installed DIR [--screenshot FILE] [unittest options]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+INSTALLED = None
+SCREENSHOT = None
+TIMEOUT = 30  # seconds any one step may take before the test gives up
+
+FATAL = "Zundrel Fatal Error"
+TERMINATED = "Zundrel: Application Terminated"
+MAIN_SCRIPT = "Zundrel: Python error in main script"
+
+BOOM = "def run():\n    raise ValueError('boom')\n"
+# The hook fails, and so does the str of its exception: the fatal box.
+FATAL_REPORT = (
+    "class Unprintable(Exception):\n"
+    "    def __str__(self):\n"
+    "        raise RuntimeError('no str')\n"
+    "import sys\n"
+    "def hook(*args):\n"
+    "    raise Unprintable()\n"
+    "sys.excepthook = hook\n" + BOOM)
+# Markup that must stay literal, an undecodable byte and a traceback far
+# longer than a dialog may show.
+AWKWARD = (
+    "class Failure(Exception):\n"
+    "    caption = 'Résumé <b>[failed]</b> & \\udcff'\n"
+    "def run():\n"
+    "    raise Failure('<i>not italic</i> \\udcfe ' + 'x' * 300000)\n")
+
+
+def traceback_box(caption, lines):
+    return f"{caption}\nTraceback (most recent call last):\n{lines}\n"
+
+
+# name, __startup__.py, caption, exit status, standard error (@LIB@: the
+# installation's lib directory)
+CASES = [
+    ("traceback box", BOOM, MAIN_SCRIPT, 1, traceback_box(MAIN_SCRIPT,
+        '  File "@LIB@/__startup__.py", line 2, in run\n'
+        "    raise ValueError('boom')\n"
+        "ValueError: boom\n")),
+    ("SystemExit box", "def run():\n    raise SystemExit('bye')\n", TERMINATED, 1,
+        f"{TERMINATED}\nbye\n"),
+    ("fatal box", FATAL_REPORT, FATAL, 1, f"{FATAL}\nCannot format exception values.\n"),
+    # A caption holding NUL has no wide form: the box gets none.
+    ("null caption", "class Failure(Exception):\n    caption = 'a\\0b'\n"
+        "def run():\n    raise Failure('boom')\n", "Error", 1, traceback_box("Error",
+        '  File "@LIB@/__startup__.py", line 4, in run\n'
+        "    raise Failure('boom')\n"
+        "__startup__.Failure: boom\n")),
+]
+
+
+def private_environment(home, **extra):
+    """No inherited display, bus or settings: only what the case sets."""
+    environment = {
+        "PATH": "/usr/bin:/bin",
+        "LC_ALL": "C",
+        "HOME": home,
+        "XDG_RUNTIME_DIR": home,
+        "XDG_CONFIG_HOME": os.path.join(home, "config"),
+        "XDG_CACHE_HOME": os.path.join(home, "cache"),
+        # No session bus to find, and none to start.
+        "DBUS_SESSION_BUS_ADDRESS": "disabled:",
+        "NO_AT_BRIDGE": "1",
+        "GSETTINGS_BACKEND": "memory",
+    }
+    environment.update(extra)
+    return environment
+
+
+def start_xvfb():
+    """An X server on a display number it chooses itself among the free ones.
+    -noreset: by default it resets whenever its last client leaves, and a
+    program starting at that moment cannot connect."""
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+         "-noreset"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as announced:
+        number = announced.readline().strip()
+    if not number:
+        server.kill()
+        server.wait()
+        raise RuntimeError("Xvfb did not start")
+    return server, ":" + number
+
+
+def xdotool(display, *args, check=True):
+    return subprocess.run(["xdotool", *args], env={"DISPLAY": display, "PATH": "/usr/bin:/bin"},
+                          capture_output=True, text=True, timeout=TIMEOUT, check=check).stdout
+
+
+def window_title(display, window):
+    """The window's title as the application set it (_NET_WM_NAME, UTF-8)."""
+    shown = subprocess.run(["xprop", "-display", display, "-id", window, "-notype",
+                            "_NET_WM_NAME"], env={"LC_ALL": "C.UTF-8", "PATH": "/usr/bin:/bin"},
+                           capture_output=True, timeout=TIMEOUT).stdout.decode("utf-8")
+    quoted = re.match(r'_NET_WM_NAME = "(.*)"$', shown.strip())
+    return re.sub(r"\\(.)", r"\1", quoted.group(1)) if quoted else None
+
+
+def visible_windows(display):
+    return xdotool(display, "search", "--onlyvisible", "--class", ".", check=False).split()
+
+
+def wait_for_window(display, caption, program):
+    """The id of the visible window whose title is caption, once it shows."""
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline:
+        for window in visible_windows(display):
+            if window_title(display, window) == caption:
+                return window
+        if program.poll() is not None:
+            return None
+        time.sleep(0.1)
+    return None
+
+
+def stop(program):
+    if program.poll() is None:
+        program.kill()
+    program.wait()
+
+
+class Fixture(unittest.TestCase):
+    def setUp(self):
+        self.workspace = tempfile.mkdtemp(prefix="quorvel-dialog-")
+        self.addCleanup(shutil.rmtree, self.workspace, ignore_errors=True)
+        self.installation = os.path.join(self.workspace, "installation")
+        shutil.copytree(INSTALLED, self.installation, symlinks=True)
+        self.home = os.path.join(self.workspace, "home")
+        os.makedirs(self.home)
+        self.lib = os.path.join(self.installation, "lib")
+
+    def write_startup(self, source):
+        with open(os.path.join(self.lib, "__startup__.py"), "w", encoding="utf-8") as out:
+            out.write(source)
+
+    def start(self, command, environment):
+        # Standard error goes to a file: a pipe would hold up a long box
+        # before its dialog appears.
+        self.stderr = tempfile.TemporaryFile(dir=self.workspace)
+        self.addCleanup(self.stderr.close)
+        program = subprocess.Popen(command, env=environment, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=self.stderr)
+        self.addCleanup(stop, program)
+        return program
+
+    def finish(self, program):
+        program.wait(timeout=TIMEOUT)
+        self.stderr.seek(0)
+        return program.returncode, self.stderr.read().decode("utf-8", "backslashreplace")
+
+    def expected(self, text):
+        return text.replace("@LIB@", self.lib)
+
+
+class DialogOnADisplay(Fixture):
+    @classmethod
+    def setUpClass(cls):
+        cls.server, cls.display = start_xvfb()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.kill()
+        cls.server.wait()
+
+    def show_and_close(self, source, caption):
+        """Runs the case up to its dialog, checks it, closes it with Return."""
+        self.write_startup(source)
+        program = self.start([os.path.join(self.installation, "quorvel")],
+                             private_environment(self.home, DISPLAY=self.display))
+        window = wait_for_window(self.display, caption, program)
+        self.assertIsNotNone(window, f"no window titled {caption!r}")
+        # Modal: the program waits for the user.
+        time.sleep(0.3)
+        self.assertIsNone(program.poll(), "the program went on with the dialog open")
+        xdotool(self.display, "windowfocus", "--sync", window)
+        xdotool(self.display, "key", "Return")
+        return window, program
+
+    def test_each_box_waits_for_the_user_and_keeps_standard_error(self):
+        for name, source, caption, status, stderr in CASES:
+            with self.subTest(name):
+                _, program = self.show_and_close(source, caption)
+                self.assertEqual((status, self.expected(stderr)), self.finish(program))
+                self.assertEqual([], visible_windows(self.display))
+
+    def test_dialog_shows_its_text(self):
+        """A screenshot of the traceback box: the window is drawn, not blank."""
+        name, source, caption, status, stderr = CASES[0]
+        self.write_startup(source.replace("'boom'", "'the value was not what run() expected'"))
+        program = self.start([os.path.join(self.installation, "quorvel")],
+                             private_environment(self.home, DISPLAY=self.display))
+        window = wait_for_window(self.display, caption, program)
+        self.assertIsNotNone(window)
+        time.sleep(0.5)  # let it draw
+        picture = os.path.join(self.workspace, "dialog.png")
+        subprocess.run(["import", "-display", self.display, "-window", window, picture],
+                       check=True, timeout=TIMEOUT, capture_output=True)
+        colours = subprocess.run(["identify", "-format", "%k", picture], check=True,
+                                 capture_output=True, text=True, timeout=TIMEOUT).stdout
+        self.assertGreater(int(colours), 8, "the dialog's window is blank")
+        if SCREENSHOT:
+            shutil.copyfile(picture, SCREENSHOT)
+        xdotool(self.display, "windowfocus", "--sync", window)
+        xdotool(self.display, "key", "Return")
+        self.assertEqual(status, self.finish(program)[0])
+
+    def test_awkward_text_and_caption(self):
+        """Markup stays literal, undecodable bytes and a huge text break nothing."""
+        caption = "Résumé <b>[failed]</b> & \ufffd"
+        _, program = self.show_and_close(AWKWARD, caption)
+        status, stderr = self.finish(program)
+        self.assertEqual(1, status)
+        self.assertTrue(stderr.startswith("Résumé <b>[failed]</b> & \\xff\nTraceback"),
+                        stderr[:80])
+        self.assertTrue(stderr.endswith("x" * 300000 + "\n\n"))
+
+    def test_dialog_without_standard_error(self):
+        """Started from a menu, a program may have no standard error at all."""
+        name, source, caption, status, _ = CASES[0]
+        self.write_startup(source)
+        program = self.start(["sh", "-c", 'exec "$0" 2>&-',
+                              os.path.join(self.installation, "quorvel")],
+                             private_environment(self.home, DISPLAY=self.display))
+        window = wait_for_window(self.display, caption, program)
+        self.assertIsNotNone(window, "no dialog")
+        xdotool(self.display, "windowfocus", "--sync", window)
+        xdotool(self.display, "key", "Return")
+        self.assertEqual((status, ""), self.finish(program))
+
+    def test_without_gtk_standard_error_only(self):
+        """GTK absent from the system: the run ends at once, as without a display."""
+        gtk = subprocess.run(["/sbin/ldconfig", "-p"], capture_output=True, text=True).stdout
+        path = re.search(r"libgtk-3\.so\.0 \(libc6,x86-64\) => (\S+)", gtk)
+        self.assertIsNotNone(path, "libgtk-3.so.0 is not installed")
+        self.write_startup(BOOM)
+        name, _, caption, status, stderr = CASES[0]
+        # The library replaced by an empty file in a private mount namespace.
+        command = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                   'mount --bind /dev/null "$1" && exec "$2"', "sh", path.group(1),
+                   os.path.join(self.installation, "quorvel")]
+        program = self.start(command, private_environment(self.home, DISPLAY=self.display))
+        self.assertEqual((status, self.expected(stderr)), self.finish(program))
+
+
+class NoDialog(Fixture):
+    def test_no_usable_display_gives_standard_error_only(self):
+        environments = [
+            ("no display variable", {}),
+            ("empty variables", {"DISPLAY": "", "WAYLAND_DISPLAY": ""}),
+            ("X display that does not exist", {"DISPLAY": ":9999"}),
+            ("Wayland display that does not exist", {"WAYLAND_DISPLAY": "quorvel-none"}),
+        ]
+        for label, extra in environments:
+            for name, source, caption, status, stderr in CASES:
+                with self.subTest(f"{label}, {name}"):
+                    self.write_startup(source)
+                    program = self.start([os.path.join(self.installation, "quorvel")],
+                                         private_environment(self.home, **extra))
+                    self.assertEqual((status, self.expected(stderr)), self.finish(program))
+
+    def test_program_does_not_link_gtk(self):
+        dynamic = subprocess.run(["readelf", "--dynamic", os.path.join(self.installation,
+                                                                       "quorvel")],
+                                 capture_output=True, text=True, check=True).stdout
+        needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic)
+        self.assertTrue(needed)
+        self.assertEqual([], [n for n in needed if re.match(r"lib(gtk|gdk|glib|gobject)", n)])
+
+
+def main():
+    global INSTALLED, SCREENSHOT
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--installed", required=True)
+    parser.add_argument("--screenshot", help="also keep the dialog's screenshot as this file")
+    options, rest = parser.parse_known_args()
+    INSTALLED = options.installed
+    SCREENSHOT = options.screenshot
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,192 @@
+"""A Debian package of a packed Linux installation.
+
+The installation goes to /opt/NAME, the command /usr/bin/NAME is a link to
+its program, and the desktop entry and the icons go where desktops look for
+them. The dependencies are what dpkg-shlibdeps finds that the bundled ELF
+files need from the system; the installation's own libraries satisfy the
+rest. Times, owners and permissions are normalised as for the other archives.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+
+from . import PackError
+from .archives import LEFT_OUT_OF_INSTALLATIONS, link_inside, members, normal_mode, replacing, \
+    source_date_epoch
+
+PROGRAM = "quorvel"  # the launcher's file name in an installation
+TIMEOUT = 600
+# Debian policy: lower case letters, digits, + - and ., starting alphanumeric.
+PACKAGE_NAME = re.compile(r"[a-z0-9][a-z0-9+.-]+")
+PACKAGE_VERSION = re.compile(r"([0-9]+:)?[0-9][A-Za-z0-9.+~-]*")
+ICON_SIZE = re.compile(r"[0-9]+x[0-9]+|scalable")
+
+
+def write_deb(installation: str, output: str, name: str, version, summary) -> None:
+    """Builds output, the package name of the installation."""
+    check_fields(name, version, summary)
+    if not os.path.isfile(os.path.join(installation, PROGRAM)):
+        raise PackError("%s: no %s program; a Debian package needs a Linux installation"
+                        % (installation, PROGRAM))
+    for tool, package in (("dpkg-deb", "dpkg"), ("dpkg-shlibdeps", "dpkg-dev"),
+                          ("dpkg", "dpkg")):
+        if shutil.which(tool) is None:
+            raise PackError("%s not found: install the Debian package %s" % (tool, package))
+    with tempfile.TemporaryDirectory(prefix="pack-app-deb-") as work:
+        root = os.path.join(work, "debian", name)
+        place_files(installation, root, name, summary)
+        fields = {
+            "Package": name,
+            "Version": version,
+            "Architecture": run(["dpkg", "--print-architecture"]).strip(),
+            "Maintainer": maintainer(name),
+            "Installed-Size": str(installed_size(root)),
+            "Depends": shared_library_depends(work, root, name),
+            "Section": "misc",
+            "Priority": "optional",
+            "Description": summary,
+        }
+        control = "".join("%s: %s\n" % (key, value) for key, value in fields.items() if value)
+        write_text(os.path.join(root, "DEBIAN", "control"), control)
+        normalise(root)
+        with replacing(output) as partial:
+            run(["dpkg-deb", "--root-owner-group", "-Zgzip", "-z9", "--build", root, partial],
+                env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())))
+
+
+def check_fields(name: str, version, summary) -> None:
+    if not PACKAGE_NAME.fullmatch(name):
+        raise PackError("%r: not a Debian package name (lower case letters, digits, + - ., "
+                        "at least two characters); choose one with --name" % name)
+    if version is None or not PACKAGE_VERSION.fullmatch(version):
+        raise PackError("%r: a Debian package needs --version, starting with a digit "
+                        "(e.g. 1.0.2)" % version)
+    if not summary or not summary.isprintable():
+        raise PackError("a Debian package needs --summary, one line of description")
+
+
+def maintainer(name: str) -> str:
+    """DEBFULLNAME <DEBEMAIL>, as Debian's tools take them, when set."""
+    email = os.environ.get("DEBEMAIL", "")
+    full_name = os.environ.get("DEBFULLNAME", "")
+    if email and full_name:
+        return "%s <%s>" % (full_name, email)
+    return "%s maintainers <%s>" % (name, email or "%s@localhost" % name)
+
+
+def place_files(installation: str, root: str, name: str, summary: str) -> None:
+    """The package's file tree under root."""
+    opt = os.path.join(root, "opt", name)
+    copy_installation(installation, opt)
+    bin_dir = os.path.join(root, "usr", "bin")
+    os.makedirs(bin_dir)
+    os.symlink("/opt/%s/%s" % (name, PROGRAM), os.path.join(bin_dir, name))
+    icons = os.path.join(installation, "share", "icons", "hicolor")
+    has_icon = False
+    for size in sorted(os.listdir(icons)) if os.path.isdir(icons) else ():
+        for suffix in (".png", ".svg"):
+            icon = os.path.join(icons, size, "apps", PROGRAM + suffix)
+            if ICON_SIZE.fullmatch(size) and os.path.isfile(icon):
+                target = os.path.join(root, "usr", "share", "icons", "hicolor", size, "apps")
+                os.makedirs(target, exist_ok=True)
+                shutil.copyfile(icon, os.path.join(target, name + suffix))
+                has_icon = True
+    write_text(os.path.join(root, "usr", "share", "applications", name + ".desktop"),
+               desktop_entry(installation, name, summary, has_icon))
+    os.makedirs(os.path.join(root, "DEBIAN"))
+
+
+def copy_installation(installation: str, target: str) -> None:
+    """installation at target, links inside it kept as links."""
+    os.makedirs(target)
+    for member, path in members(installation, LEFT_OUT_OF_INSTALLATIONS):
+        destination = os.path.join(target, *member.split("/"))
+        link = link_inside(installation, path) if os.path.islink(path) else None
+        if link is not None:
+            os.symlink(link, destination)
+        elif os.path.isdir(path):
+            os.mkdir(destination)
+        else:
+            shutil.copyfile(path, destination)
+            os.chmod(destination, normal_mode(os.stat(path).st_mode))
+
+
+def desktop_entry(installation: str, name: str, summary: str, has_icon: bool) -> str:
+    """The menu entry: this name and summary, the installation's categories."""
+    keys = {"Categories": "Utility;"}
+    own = os.path.join(installation, "share", "applications", PROGRAM + ".desktop")
+    if os.path.isfile(own):
+        with open(own, encoding="utf-8") as entry:
+            for line in entry:
+                key, equals, value = line.rstrip("\n").partition("=")
+                if equals and key in keys:
+                    keys[key] = value
+    lines = ["[Desktop Entry]", "Type=Application", "Name=" + name]
+    lines.append("Comment=" + summary.replace("\\", "\\\\"))
+    # The name is a package name: nothing in it needs quoting.
+    lines.append("Exec=/usr/bin/%s %%F" % name)
+    if has_icon:
+        lines.append("Icon=" + name)
+    lines += ["Terminal=false", "Categories=" + keys["Categories"]]
+    return "\n".join(lines) + "\n"
+
+
+def shared_library_depends(work: str, root: str, name: str) -> str:
+    """What the package's ELF files need from other packages, as a Depends
+    value. dpkg-shlibdeps reads the package's name from a debian/control."""
+    write_text(os.path.join(work, "debian", "control"),
+               "Source: %s\nMaintainer: %s\n\nPackage: %s\nArchitecture: any\n"
+               % (name, maintainer(name), name))
+    elf_files = []
+    for _, path in members(root):
+        if os.path.isfile(path) and not os.path.islink(path):
+            with open(path, "rb") as candidate:
+                if candidate.read(4) == b"\x7fELF":
+                    elf_files.append(os.path.relpath(path, work))
+    if not elf_files:
+        return ""
+    found = run(["dpkg-shlibdeps", "-O", *elf_files], cwd=work)
+    match = re.search(r"^shlibs:Depends=(.*)$", found, re.MULTILINE)
+    return match.group(1) if match else ""
+
+
+def installed_size(root: str) -> int:
+    """KiB the files take, as dpkg-gencontrol counts them."""
+    total = 0
+    for _, path in members(root):
+        total += 1 if os.path.islink(path) or os.path.isdir(path) else \
+            (os.path.getsize(path) + 1023) // 1024
+    return total
+
+
+def normalise(root: str) -> None:
+    """Permissions by kind and one time for every file the package holds."""
+    epoch = source_date_epoch()
+    for _, path in reversed(members(root)):
+        if not os.path.islink(path):
+            os.chmod(path, normal_mode(os.stat(path).st_mode))
+        os.utime(path, (epoch, epoch), follow_symlinks=False)
+    os.chmod(root, 0o755)
+    os.utime(root, (epoch, epoch))
+
+
+def write_text(path: str, text: str) -> None:
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8") as out:
+        out.write(text)
+
+
+def run(command: list, **options) -> str:
+    """command's standard output; a PackError with its complaint on failure."""
+    try:
+        result = subprocess.run(command, capture_output=True, text=True, timeout=TIMEOUT,
+                                **options)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        raise PackError("%s: %s" % (command[0], error))
+    if result.returncode != 0:
+        lines = (result.stderr or result.stdout).strip().splitlines() or ["failed"]
+        raise PackError("%s: %s" % (command[0], lines[-1]))
+    return result.stdout
