@@ -276,6 +276,8 @@ class AssembleTest(unittest.TestCase):
              "the installation lies inside the application directory"),
             ("--path", native + ["--path", self.tmp.name], None, None,
              "--path does not apply with --runtime"),
+            ("a package for Linux", native + ["--archive", os.path.join(self.tmp.name, "a.deb")],
+             None, None, "a.deb: a Windows folder is shipped as a .zip archive"),
         ]
         before = folder_files(self.folder)
         for name, options, package, app, message in cases:
@@ -287,6 +289,20 @@ class AssembleTest(unittest.TestCase):
                 self.assertIn(message, packed.stderr)
                 self.assertEqual(folder_files(self.folder), before)
                 self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
+
+    def test_archive_is_the_folder_under_one_top_level_folder(self):
+        archives = [os.path.join(self.tmp.name, name) for name in ("first.zip", "second.zip")]
+        for archive in archives:
+            packed = self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR,
+                               "--archive", archive, "--name", "Demo App")
+            self.assertEqual(packed.returncode, 0, packed.stderr)
+        with open(archives[0], "rb") as first, open(archives[1], "rb") as second:
+            self.assertEqual(first.read(), second.read(), "two packs give the same bytes")
+        with zipfile.ZipFile(archives[0]) as archive:
+            members = {info.filename: archive.read(info) for info in archive.infolist()
+                       if not info.is_dir()}
+        self.assertEqual(members, {"Demo App/" + relative: data
+                                   for relative, data in folder_files(self.folder).items()})
 
     def test_interruption_leaves_the_folder_as_it_was(self):
         # A first assembly, so that there is an old folder to keep.

@@ -247,6 +247,9 @@ def check_options(args: argparse.Namespace) -> None:
     if given:
         raise PackError("%s does not apply with --runtime: the application goes into lib/%s "
                         "beside the package's whole standard library" % (given[0], ARCHIVE))
+    archive = getattr(args, "archive", None)
+    if archive and not archive.endswith(".zip"):
+        raise PackError("%s: a Windows folder is shipped as a .zip archive" % archive)
 
 
 def application_members(app_dir: str, runtime: Runtime, stdlib_names: set,
