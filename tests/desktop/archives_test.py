@@ -43,6 +43,20 @@ def run(command, **options):
     return subprocess.run(command, capture_output=True, text=True, **options)
 
 
+def contents(folder):
+    """Every file below folder with its bytes (links by their target)."""
+    files = {}
+    for directory, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(directory, name)
+            if os.path.islink(path):
+                files[path] = os.readlink(path)
+            else:
+                with open(path, "rb") as f:
+                    files[path] = f.read()
+    return files
+
+
 def without_display():
     return {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
 
@@ -141,6 +155,7 @@ class Archives(PackingFixture):
     def test_refusals_leave_nothing_behind(self):
         installation = self.fresh_installation()
         before = sorted(os.listdir(self.workspace))
+        installed = contents(installation)
         deb = os.path.join(self.workspace, "refused.deb")
         cases = [
             ("unknown suffix", os.path.join(self.workspace, "refused.rar"), (),
@@ -164,6 +179,7 @@ class Archives(PackingFixture):
                 self.assertIn(message, result.stderr)
                 self.assertEqual(1, len(result.stderr.splitlines()), result.stderr)
                 self.assertFalse(os.path.exists(output))
+                self.assertEqual(installed, contents(installation), "nothing was packed")
         self.assertEqual(before, sorted(os.listdir(self.workspace)))
         self.assertEqual([], [n for n in os.listdir(installation) if n.endswith(".part")])
 
@@ -190,13 +206,14 @@ class DebianPackage(PackingFixture):
         depends = fields.split("Depends: ", 1)[1].splitlines()[0]
         self.assertIn("libc6", depends)
         self.assertNotIn("libpython", depends, "the bundled runtime is not a dependency")
+        self.assertNotIn("libblas", depends, "bundled libraries are not dependencies")
 
         self.addCleanup(self.dpkg, "--purge", self.package)
         installed = self.dpkg("-i", archive)
         self.assertEqual(0, installed.returncode, installed.stderr)
         # Everything the package owns, and only that, has its name in its path.
         files = [f for f in self.dpkg("-L", self.package).stdout.splitlines() if self.package in f]
-        self.assertIn(f"/opt/{self.package}/lib/libpython3.11.so.1.0", files)
+        self.assertIn(f"/opt/{self.package}/lib/liblinesearch.so.3", files)
         self.check_runs("/usr/bin/" + self.package)
         self.assertEqual(f"/opt/{self.package}/quorvel", os.readlink("/usr/bin/" + self.package))
 

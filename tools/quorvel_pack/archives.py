@@ -30,25 +30,37 @@ LEFT_OUT_EVERYWHERE = ("__pycache__",)
 assert time.gmtime(DEFAULT_EPOCH)[:6] == FIXED_DATE_TIME
 
 
-def write_archive(installation: str, output: str, args: argparse.Namespace) -> None:
-    """Writes the installation as the archive that output's suffix names."""
-    if not os.path.isdir(installation):
-        raise PackError("%s: no such installation directory" % installation)
+def check_request(installation: str, output: str, args: argparse.Namespace) -> str:
+    """Refuses an archive that could not be written, before anything is
+    packed; returns the application's name."""
     inside = os.path.relpath(os.path.realpath(output), os.path.realpath(installation))
     if not inside.startswith(os.pardir):
         raise PackError("%s: the archive cannot be written inside the installation" % output)
     name = application_name(args)
+    if not output.lower().endswith((".tar.gz", ".zip", ".deb")):
+        raise PackError("%s: unknown archive type; name it .tar.gz, .zip or .deb" % output)
+    source_date_epoch()
+    if output.lower().endswith(".deb"):
+        from . import debian
+
+        debian.check_fields(name, args.version, args.summary)
+    return name
+
+
+def write_archive(installation: str, output: str, args: argparse.Namespace) -> None:
+    """Writes the installation as the archive that output's suffix names."""
+    if not os.path.isdir(installation):
+        raise PackError("%s: no such installation directory" % installation)
+    name = check_request(installation, output, args)
     lower = output.lower()
     if lower.endswith(".tar.gz"):
         write_tar_gz(installation, output, name, LEFT_OUT_OF_INSTALLATIONS)
     elif lower.endswith(".zip"):
         write_zip(installation, output, name, LEFT_OUT_OF_INSTALLATIONS)
-    elif lower.endswith(".deb"):
+    else:
         from . import debian
 
         debian.write_deb(installation, output, name, args.version, args.summary)
-    else:
-        raise PackError("%s: unknown archive type; name it .tar.gz, .zip or .deb" % output)
 
 
 def application_name(args: argparse.Namespace) -> str:

@@ -95,6 +95,8 @@ def print_report(report: install.Report, installation: str) -> None:
 def main(argv: List[str]) -> int:
     args = parse_arguments(argv)
     try:
+        if args.archive:
+            archives.check_request(args.installation, args.archive, args)
         if args.runtime:
             print("pack-app: %s" % windows.assemble(args.app_dir, args.installation, args))
         else:

@@ -148,9 +148,32 @@ def shared_library_depends(work: str, root: str, name: str) -> str:
                     elf_files.append(os.path.relpath(path, work))
     if not elf_files:
         return ""
-    found = run(["dpkg-shlibdeps", "-O", *elf_files], cwd=work)
+    # The bundled libraries are the package's own: a shlibs file in the tree
+    # says so for the duration of the look-up, and the dependencies on the
+    # package itself that this gives are dropped.
+    lib = os.path.join(root, "opt", name, "lib")
+    shlibs = os.path.join(root, "DEBIAN", "shlibs")
+    write_text(shlibs, "".join("%s %s %s\n" % (library, version, name)
+                               for library, version in bundled_sonames(lib)))
+    try:
+        found = run(["dpkg-shlibdeps", "-O", "-l" + os.path.relpath(lib, work), *elf_files],
+                    cwd=work)
+    finally:
+        os.unlink(shlibs)
     match = re.search(r"^shlibs:Depends=(.*)$", found, re.MULTILINE)
-    return match.group(1) if match else ""
+    depends = match.group(1).split(", ") if match else []
+    return ", ".join(d for d in depends if d != name and not d.startswith(name + " "))
+
+
+def bundled_sonames(lib: str) -> list:
+    """(library, version) of each versioned shared library in lib, as a
+    shlibs file names them: libbz2.so.1.0 is (libbz2, 1.0)."""
+    found = []
+    for file_name in sorted(os.listdir(lib)):
+        library, dot_so, version = file_name.partition(".so.")
+        if dot_so and version:
+            found.append((library, version))
+    return found
 
 
 def installed_size(root: str) -> int:
