@@ -16,6 +16,14 @@ else()
 endif()
 include(GoogleTest)
 
+# quorvel_install_fixture(<test> <prefix>): a test that installs this build
+# into an emptied prefix and sets up the fixture of the same name.
+function(quorvel_install_fixture name prefix)
+  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR}
+    -DPREFIX=${prefix} -P ${PROJECT_SOURCE_DIR}/cmake/FreshInstall.cmake)
+  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${name})
+endfunction()
+
 # quorvel_gtest(<name> SOURCES ... LIBRARIES ...): one GoogleTest program,
 # its cases registered with CTest one by one. Under an emulator every start
 # costs seconds, so there the whole program is one CTest test.

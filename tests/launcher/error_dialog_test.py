@@ -19,6 +19,9 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from virtual_display import start_xvfb  # noqa: E402
+
 INSTALLED = None
 SCREENSHOT = None
 TIMEOUT = 30  # seconds any one step may take before the test gives up
@@ -85,25 +88,6 @@ def private_environment(home, **extra):
     }
     environment.update(extra)
     return environment
-
-
-def start_xvfb():
-    """An X server on a display number it chooses itself among the free ones.
-    -noreset: by default it resets whenever its last client leaves, and a
-    program starting at that moment cannot connect."""
-    read_end, write_end = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-         "-noreset"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as announced:
-        number = announced.readline().strip()
-    if not number:
-        server.kill()
-        server.wait()
-        raise RuntimeError("Xvfb did not start")
-    return server, ":" + number
 
 
 def xdotool(display, *args, check=True):

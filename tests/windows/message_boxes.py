@@ -23,6 +23,9 @@ import time
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from virtual_display import start_xvfb  # noqa: E402
+
 TIMEOUT = 60
 IDOK = 1
 
@@ -65,22 +68,6 @@ def installation_dir(base: str, program_path_length) -> str:
     return directory
 
 
-def start_display() -> tuple:
-    """Xvfb on a display number it picks itself; (process, display name)."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        xvfb.kill()
-        xvfb.wait()
-        raise RuntimeError("Xvfb did not start")
-    return xvfb, ":" + number
-
-
 def visible_windows(display: str, caption: str) -> list:
     found = subprocess.run(
         ["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
@@ -102,7 +89,7 @@ class MessageBoxesTest(unittest.TestCase):
         cls.wine_environment = dict(os.environ)
         cls.stop_wine()
         cls.addClassCleanup(cls.stop_wine)
-        xvfb, cls.display = start_display()
+        xvfb, cls.display = start_xvfb()
         cls.addClassCleanup(cls.stop_display, xvfb)
         cls.wine_environment["DISPLAY"] = cls.display
         cls.wine_environment.pop("QUORVEL_FAKE_RUN", None)
