@@ -95,6 +95,9 @@ def print_report(report: install.Report, installation: str) -> None:
 def main(argv: List[str]) -> int:
     args = parse_arguments(argv)
     try:
+        # Refusals first, so that a refused run packs nothing.
+        if args.runtime:
+            windows.check_options(args)
         if args.archive:
             archives.check_request(args.installation, args.archive, args)
         if args.runtime:
