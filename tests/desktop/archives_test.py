@@ -168,6 +168,10 @@ class Archives(PackingFixture):
              "needs --summary"),
             ("inside the installation", os.path.join(installation, "self.zip"), (),
              "inside the installation"),
+            ("inside, named like a parent", os.path.join(installation, "..self.tar.gz"), (),
+             "inside the installation"),
+            ("no such directory", os.path.join(self.workspace, "missing", "a.tar.gz"), (),
+             "no writable directory"),
             ("SOURCE_DATE_EPOCH not a number", os.path.join(self.workspace, "t.tar.gz"), (),
              "SOURCE_DATE_EPOCH"),
         ]

@@ -33,9 +33,11 @@ assert time.gmtime(DEFAULT_EPOCH)[:6] == FIXED_DATE_TIME
 def check_request(installation: str, output: str, args: argparse.Namespace) -> str:
     """Refuses an archive that could not be written, before anything is
     packed; returns the application's name."""
-    inside = os.path.relpath(os.path.realpath(output), os.path.realpath(installation))
-    if not inside.startswith(os.pardir):
+    if not outside(output, installation):
         raise PackError("%s: the archive cannot be written inside the installation" % output)
+    directory = os.path.dirname(os.path.abspath(output))
+    if not os.path.isdir(directory) or not os.access(directory, os.W_OK | os.X_OK):
+        raise PackError("%s: no writable directory to hold the archive" % output)
     name = application_name(args)
     if not output.lower().endswith((".tar.gz", ".zip", ".deb")):
         raise PackError("%s: unknown archive type; name it .tar.gz, .zip or .deb" % output)
@@ -61,6 +63,12 @@ def write_archive(installation: str, output: str, args: argparse.Namespace) -> N
         from . import debian
 
         debian.write_deb(installation, output, name, args.version, args.summary)
+
+
+def outside(path: str, folder: str) -> bool:
+    """True when path lies outside folder (a name like ..x inside it does not)."""
+    relative = os.path.relpath(os.path.realpath(path), os.path.realpath(folder))
+    return relative == os.pardir or relative.startswith(os.pardir + os.sep)
 
 
 def application_name(args: argparse.Namespace) -> str:
@@ -115,8 +123,7 @@ def link_inside(folder: str, path: str):
     if os.path.isabs(target):
         return None
     resolved = os.path.realpath(path)
-    inside = os.path.relpath(resolved, os.path.realpath(folder))
-    if inside.startswith(os.pardir) or not os.path.exists(resolved):
+    if outside(resolved, folder) or not os.path.exists(resolved):
         return None
     return target
 

@@ -68,10 +68,7 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
                                "installation made by cmake --install build-windows")
     windows_group.add_argument("--native-path", metavar="DIR", action="append", default=[],
                                help="where the outside DLLs are found (repeatable)")
-    args = parser.parse_args(argv)
-    if args.name is None:
-        args.name = os.path.basename(os.path.normpath(args.app_dir))
-    return args
+    return parser.parse_args(argv)
 
 
 def options_of(args: argparse.Namespace) -> install.Options:
