@@ -108,6 +108,8 @@ def main(argv: List[str]) -> int:
         print("pack-app: %s" % error, file=sys.stderr)
         return 1
     except KeyboardInterrupt:
-        print("pack-app: interrupted; the installation is unchanged", file=sys.stderr)
+        # Before its last step a pack is undone; once there, it completes
+        # first, so the installation holds the old or the new application.
+        print("pack-app: interrupted", file=sys.stderr)
         return 130
     return 0

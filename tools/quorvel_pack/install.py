@@ -606,12 +606,14 @@ def pack(app_dir: str, installation: str, options: Options) -> Report:
     check_names(app, runtime)
     lock = lock_installation(installation)
     # Interrupted before the exchange, the run stops and undoes its work;
-    # from the exchange on, it finishes.
+    # from the exchange on, it finishes the pack and then takes the signal.
     committed = []
+    deferred = []
 
     def interrupt(signum: int, frame: object) -> None:
         if not committed:
             raise KeyboardInterrupt
+        deferred.append(signum)
 
     previous = {s: signal.signal(s, interrupt) for s in (signal.SIGINT, signal.SIGTERM)}
     stage = os.path.join(installation, "%s%d" % (STAGING_PREFIX, os.getpid()))
@@ -628,4 +630,6 @@ def pack(app_dir: str, installation: str, options: Options) -> Report:
         for number, handler in previous.items():
             signal.signal(number, handler)
         os.close(lock)
+    if deferred:
+        signal.raise_signal(deferred[0])
     return plan.report._replace(total_bytes=total)
