@@ -37,8 +37,11 @@ def installation_copy(installation, scratch, name):
     if installation:
         shutil.copytree(installation, target, symlinks=True)
     else:
-        subprocess.run(["cmake", "--install", os.path.join(ROOT, "build"), "--prefix", target],
-                       check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(
+            ["cmake", "--install", os.path.join(ROOT, "build"), "--prefix", target],
+            check=True,
+            stdout=subprocess.DEVNULL,
+        )
     return target
 
 
@@ -53,16 +56,22 @@ def prepare(args, scratch, name):
             f.write(EMPTY_APP)
     if args.program:
         shutil.copy2(args.program, os.path.join(target, "quorvel"))
-    subprocess.run([PYTHON, args.pack_app, *args.pack_option, app, target], check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(
+        [PYTHON, args.pack_app, *args.pack_option, app, target],
+        check=True,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+    )
     return target
 
 
 def spawn(command):
     """Runs command with its output discarded; returns the wall seconds and
     the processor seconds (user and system) of the process."""
-    actions = [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
-               (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)]
+    actions = [
+        (os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
+        (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0),
+    ]
     start = time.perf_counter()
     pid = os.posix_spawn(command[0], command, os.environ, file_actions=actions)
     _, status, usage = os.wait4(pid, 0)
@@ -83,8 +92,11 @@ def peak_memory(argv, scratch):
 
 
 def instructions(argv):
-    result = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"]
-                            + argv, capture_output=True, text=True)
+    result = subprocess.run(
+        ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"] + argv,
+        capture_output=True,
+        text=True,
+    )
     found = re.search(r"Collected : (\d+)", result.stderr)
     return int(found.group(1)) if found else None
 
@@ -97,18 +109,30 @@ def size(directory):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("installation", nargs="?", help="installation directory")
     parser.add_argument("--rounds", type=int, default=40, help="runs of each (default 40)")
-    parser.add_argument("--app", action="append", choices=sorted(APPS),
-                        help="application to measure (repeatable; default: all)")
+    parser.add_argument(
+        "--app",
+        action="append",
+        choices=sorted(APPS),
+        help="application to measure (repeatable; default: all)",
+    )
     parser.add_argument("--callgrind", action="store_true", help="also count instructions")
     parser.add_argument("--program", help="another quorvel binary to put in the copies")
-    parser.add_argument("--pack-app", default=os.path.join(ROOT, "tools", "pack-app"),
-                        help="the packing tool to use (default: this tree's)")
-    parser.add_argument("--pack-option", action="append", default=[],
-                        help="option passed to the packing tool (repeatable)")
+    parser.add_argument(
+        "--pack-app",
+        default=os.path.join(ROOT, "tools", "pack-app"),
+        help="the packing tool to use (default: this tree's)",
+    )
+    parser.add_argument(
+        "--pack-option",
+        action="append",
+        default=[],
+        help="option passed to the packing tool (repeatable)",
+    )
     args = parser.parse_args()
     names = args.app or sorted(APPS, reverse=True)
     with tempfile.TemporaryDirectory() as scratch:
@@ -132,18 +156,34 @@ def main():
                 peaks[key].append(peak_memory(command, scratch))
         counts = {k: instructions(c) for k, c in commands.items()} if args.callgrind else {}
     print("%d alternating runs each" % args.rounds)
-    print("%-24s %10s %8s %10s %8s %12s %8s %14s %10s" % (
-        "", "wall ms", "ratio", "CPU ms", "ratio", "peak RSS KiB", "ratio", "instructions",
-        "ratio"))
+    print(
+        "%-24s %10s %8s %10s %8s %12s %8s %14s %10s"
+        % (
+            "",
+            "wall ms",
+            "ratio",
+            "CPU ms",
+            "ratio",
+            "peak RSS KiB",
+            "ratio",
+            "instructions",
+            "ratio",
+        )
+    )
     for key in commands:
         label = " ".join(BARE[:4]) if key == "bare" else "quorvel, %s app" % key
         wall = statistics.median(walls[key])
         cpu = statistics.median(cpus[key])
         peak = statistics.median(peaks[key])
         line = "%-24s %10.2f %7.2fx %10.2f %7.2fx %12d %7.2fx" % (
-            label, wall * 1e3, wall / statistics.median(walls["bare"]), cpu * 1e3,
-            cpu / statistics.median(cpus["bare"]), peak,
-            peak / statistics.median(peaks["bare"]))
+            label,
+            wall * 1e3,
+            wall / statistics.median(walls["bare"]),
+            cpu * 1e3,
+            cpu / statistics.median(cpus["bare"]),
+            peak,
+            peak / statistics.median(peaks["bare"]),
+        )
         if counts.get(key):
             line += " %14d %9.2fx" % (counts[key], counts[key] / counts["bare"])
         print(line)

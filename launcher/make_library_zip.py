@@ -13,20 +13,39 @@ import sys
 import zipfile
 
 # The tools' package holds the fixed date of every archive member.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "tools"))
+sys.path.insert(
+    0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools")
+)
 from quorvel_pack import FIXED_DATE_TIME  # noqa: E402
 from quorvel_pack.analysis import pyc_contents  # noqa: E402
 
 # Packages and modules an embedded application has no use for: test suites,
 # GUI toolkits it does not ship, installers and the interactive help's data.
 LEFT_OUT = {
-    "test", "tests", "idlelib", "tkinter", "turtledemo", "turtle.py", "ensurepip",
-    "lib2to3", "distutils", "venv", "pydoc_data", "site-packages", "dist-packages",
-    "lib-dynload", "__pycache__", "__phello__", "__hello__.py", "antigravity.py",
-    "this.py", "sitecustomize.py", "_distutils_system_mod.py",
+    "test",
+    "tests",
+    "idlelib",
+    "tkinter",
+    "turtledemo",
+    "turtle.py",
+    "ensurepip",
+    "lib2to3",
+    "distutils",
+    "venv",
+    "pydoc_data",
+    "site-packages",
+    "dist-packages",
+    "lib-dynload",
+    "__pycache__",
+    "__phello__",
+    "__hello__.py",
+    "antigravity.py",
+    "this.py",
+    "sitecustomize.py",
+    "_distutils_system_mod.py",
 }
 LEFT_OUT_PREFIXES = ("config-",)
+
 
 def kept(name):
     return name not in LEFT_OUT and not name.startswith(LEFT_OUT_PREFIXES)

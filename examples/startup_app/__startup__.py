@@ -27,7 +27,10 @@ def run():
     libraries = load_libraries()
     print("Minimising the Rosenbrock function from (%g, %g)" % START)
     result = minimize(libraries, rosenbrock, START, GRADIENT_TOLERANCE)
-    print("converged after %d iterations and %d evaluations"
-          % (result["iterations"], result["evaluations"]))
-    print("minimum f = %.6e at x = (%s)"
-          % (result["f"], ", ".join("%.10f" % v for v in result["x"])))
+    print(
+        "converged after %d iterations and %d evaluations"
+        % (result["iterations"], result["evaluations"])
+    )
+    print(
+        "minimum f = %.6e at x = (%s)" % (result["f"], ", ".join("%.10f" % v for v in result["x"]))
+    )

@@ -37,7 +37,9 @@ def draw_master(font_path):
     image = Image.new("RGBA", (MASTER, MASTER), (0, 0, 0, 0))
     draw = ImageDraw.Draw(image)
     margin = 24
-    draw.rounded_rectangle((margin, margin, MASTER - margin, MASTER - margin), radius=150, fill=CARD)
+    draw.rounded_rectangle(
+        (margin, margin, MASTER - margin, MASTER - margin), radius=150, fill=CARD
+    )
 
     # The plot takes the upper part of the card.
     left, right, top, bottom = 120, MASTER - 120, 110, 610
@@ -49,7 +51,9 @@ def draw_master(font_path):
     for i, (h, colour) in enumerate(zip(heights, BARS)):
         x0 = left + i * slot + slot * 0.14
         x1 = left + (i + 1) * slot - slot * 0.14
-        draw.rounded_rectangle((x0, bottom - h * (bottom - top), x1, bottom), radius=18, fill=colour)
+        draw.rounded_rectangle(
+            (x0, bottom - h * (bottom - top), x1, bottom), radius=18, fill=colour
+        )
     curve = []
     for step in range(101):
         t = step / 100
@@ -82,7 +86,9 @@ def png_bytes(image):
 def dib_bytes(image):
     """32-bit bottom-up bitmap with alpha, then the 1-bit mask (set = transparent)."""
     width, height = image.size
-    header = struct.pack("<IiiHHIIiiII", 40, width, 2 * height, 1, 32, 0, width * height * 4, 0, 0, 0, 0)
+    header = struct.pack(
+        "<IiiHHIIiiII", 40, width, 2 * height, 1, 32, 0, width * height * 4, 0, 0, 0, 0
+    )
     pixels = bytearray()
     mask = bytearray()
     mask_row = ((width + 31) // 32) * 4

@@ -33,7 +33,7 @@ COPIES = itertools.count()
 # Prints its arguments and ends with status 3: what a run must show.
 APP = {
     "__startup__.py": "import sys\nimport greeting\n\ndef run():\n"
-                      "    print(greeting.TEXT, sys.argv[1:])\n    raise SystemExit(3)\n",
+    "    print(greeting.TEXT, sys.argv[1:])\n    raise SystemExit(3)\n",
     "greeting.py": "TEXT = 'hello from the packed application'\n",
 }
 
@@ -93,9 +93,18 @@ class PackingFixture(unittest.TestCase):
 
     def pack(self, output, *options, installation=None, epoch=EPOCH):
         installation = installation or self.fresh_installation()
-        return run([sys.executable, os.path.join(SOURCE, "tools", "pack-app"), "--archive",
-                    output, *options, self.app, installation],
-                   env=dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)))
+        return run(
+            [
+                sys.executable,
+                os.path.join(SOURCE, "tools", "pack-app"),
+                "--archive",
+                output,
+                *options,
+                self.app,
+                installation,
+            ],
+            env=dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)),
+        )
 
     def packed(self, output, *options, **keywords):
         result = self.pack(output, *options, **keywords)
@@ -104,8 +113,10 @@ class PackingFixture(unittest.TestCase):
 
     def check_runs(self, program):
         result = run([program, "a b", "ü"], cwd=self.workspace, env=without_display())
-        self.assertEqual((3, "hello from the packed application ['a b', 'ü']\n", ""),
-                         (result.returncode, result.stdout, result.stderr))
+        self.assertEqual(
+            (3, "hello from the packed application ['a b', 'ü']\n", ""),
+            (result.returncode, result.stdout, result.stderr),
+        )
 
 
 class Archives(PackingFixture):
@@ -114,24 +125,32 @@ class Archives(PackingFixture):
         for suffix, options in ((".tar.gz", ()), (".zip", ()), (".deb", deb)):
             with self.subTest(suffix):
                 first = self.packed(os.path.join(self.workspace, "first" + suffix), *options)
-                second = self.packed(os.path.join(self.workspace, "second" + suffix), *options,
-                                     installation=self.fresh_installation(disturb=True))
+                second = self.packed(
+                    os.path.join(self.workspace, "second" + suffix),
+                    *options,
+                    installation=self.fresh_installation(disturb=True),
+                )
                 with open(first, "rb") as one, open(second, "rb") as other:
                     self.assertTrue(one.read() == other.read(), "%s archives differ" % suffix)
 
     def test_tarball_unpacked_anywhere_runs(self):
-        archive = self.packed(os.path.join(self.workspace, "greeter.tar.gz"),
-                              installation=self.fresh_installation(disturb=True))
+        archive = self.packed(
+            os.path.join(self.workspace, "greeter.tar.gz"),
+            installation=self.fresh_installation(disturb=True),
+        )
         with open(archive, "rb") as raw:
             header = raw.read(10)
         self.assertEqual(b"\x1f\x8b\x08\x00\x00\x00\x00\x00", header[:8], "name or time in gzip")
         with tarfile.open(archive) as tar:
             entries = tar.getmembers()
         self.assertEqual({"greeter"}, {entry.name.split("/")[0] for entry in entries})
-        self.assertEqual([entry.name for entry in entries],
-                         sorted((entry.name for entry in entries), key=lambda n: n.split("/")))
-        self.assertEqual({(EPOCH, 0, 0, "root")},
-                         {(e.mtime, e.uid, e.gid, e.uname) for e in entries})
+        self.assertEqual(
+            [entry.name for entry in entries],
+            sorted((entry.name for entry in entries), key=lambda n: n.split("/")),
+        )
+        self.assertEqual(
+            {(EPOCH, 0, 0, "root")}, {(e.mtime, e.uid, e.gid, e.uname) for e in entries}
+        )
         self.assertEqual({0o755, 0o644}, {e.mode for e in entries if not e.issym()})
         self.assertEqual([], [e.name for e in entries if "__pycache__" in e.name])
         self.assertIn("greeter/lib/liblinesearch.so", [e.name for e in entries if e.issym()])
@@ -145,8 +164,9 @@ class Archives(PackingFixture):
         with zipfile.ZipFile(archive) as zipped:
             names = zipped.namelist()
             self.assertEqual({"Greeter 2"}, {name.split("/")[0] for name in names})
-            self.assertEqual({time.gmtime(EPOCH)[:6]},
-                             {info.date_time for info in zipped.infolist()})
+            self.assertEqual(
+                {time.gmtime(EPOCH)[:6]}, {info.date_time for info in zipped.infolist()}
+            )
         target = os.path.join(self.workspace, "unzipped with spaces")
         os.makedirs(target)
         run(["unzip", "-q", archive, "-d", target], check=True)
@@ -158,22 +178,50 @@ class Archives(PackingFixture):
         installed = contents(installation)
         deb = os.path.join(self.workspace, "refused.deb")
         cases = [
-            ("unknown suffix", os.path.join(self.workspace, "refused.rar"), (),
-             "unknown archive type"),
-            ("package name with capitals", deb, ("--name", "Greeter", "--version", "1",
-                                                 "--summary", "s"), "not a Debian package name"),
+            (
+                "unknown suffix",
+                os.path.join(self.workspace, "refused.rar"),
+                (),
+                "unknown archive type",
+            ),
+            (
+                "package name with capitals",
+                deb,
+                ("--name", "Greeter", "--version", "1", "--summary", "s"),
+                "not a Debian package name",
+            ),
             ("no version", deb, ("--summary", "s"), "needs --version"),
             ("no summary", deb, ("--version", "1"), "needs --summary"),
-            ("summary of two lines", deb, ("--version", "1", "--summary", "a\nb"),
-             "needs --summary"),
-            ("inside the installation", os.path.join(installation, "self.zip"), (),
-             "inside the installation"),
-            ("inside, named like a parent", os.path.join(installation, "..self.tar.gz"), (),
-             "inside the installation"),
-            ("no such directory", os.path.join(self.workspace, "missing", "a.tar.gz"), (),
-             "no writable directory"),
-            ("SOURCE_DATE_EPOCH not a number", os.path.join(self.workspace, "t.tar.gz"), (),
-             "SOURCE_DATE_EPOCH"),
+            (
+                "summary of two lines",
+                deb,
+                ("--version", "1", "--summary", "a\nb"),
+                "needs --summary",
+            ),
+            (
+                "inside the installation",
+                os.path.join(installation, "self.zip"),
+                (),
+                "inside the installation",
+            ),
+            (
+                "inside, named like a parent",
+                os.path.join(installation, "..self.tar.gz"),
+                (),
+                "inside the installation",
+            ),
+            (
+                "no such directory",
+                os.path.join(self.workspace, "missing", "a.tar.gz"),
+                (),
+                "no writable directory",
+            ),
+            (
+                "SOURCE_DATE_EPOCH not a number",
+                os.path.join(self.workspace, "t.tar.gz"),
+                (),
+                "SOURCE_DATE_EPOCH",
+            ),
         ]
         for name, output, options, message in cases:
             with self.subTest(name):
@@ -203,8 +251,15 @@ class DebianPackage(PackingFixture):
             time.sleep(2)
 
     def test_installed_package_runs_and_is_removed_entirely(self):
-        archive = self.packed(os.path.join(self.workspace, "greeter.deb"), "--name", self.package,
-                              "--version", "2.0~rc1", "--summary", "Greets whoever starts it")
+        archive = self.packed(
+            os.path.join(self.workspace, "greeter.deb"),
+            "--name",
+            self.package,
+            "--version",
+            "2.0~rc1",
+            "--summary",
+            "Greets whoever starts it",
+        )
         fields = run(["dpkg-deb", "--field", archive], check=True).stdout
         self.assertIn("Depends: ", fields)
         depends = fields.split("Depends: ", 1)[1].splitlines()[0]
@@ -224,10 +279,11 @@ class DebianPackage(PackingFixture):
         entry = f"/usr/share/applications/{self.package}.desktop"
         self.assertEqual("", validate(entry))
         keys = read_entry(entry)
-        self.assertEqual(([f"/usr/bin/{self.package}", "%F"], self.package, "false"),
-                         (exec_arguments(keys["Exec"]), keys["Icon"], keys["Terminal"]))
-        self.assertTrue(os.path.isfile(
-            f"/usr/share/icons/hicolor/256x256/apps/{self.package}.png"))
+        self.assertEqual(
+            ([f"/usr/bin/{self.package}", "%F"], self.package, "false"),
+            (exec_arguments(keys["Exec"]), keys["Icon"], keys["Terminal"]),
+        )
+        self.assertTrue(os.path.isfile(f"/usr/share/icons/hicolor/256x256/apps/{self.package}.png"))
 
         removed = self.dpkg("-r", self.package)
         self.assertEqual(0, removed.returncode, removed.stderr)

@@ -45,13 +45,15 @@ def exec_arguments(value: str) -> list:
             while i < len(text) and text[i] != " ":
                 argument += text[i]
                 i += 1
-        arguments.append(argument if re.fullmatch(r"%[fFuUick]", argument)
-                         else argument.replace("%%", "%"))
+        arguments.append(
+            argument if re.fullmatch(r"%[fFuUick]", argument) else argument.replace("%%", "%")
+        )
     return arguments
 
 
 def validate(path: str) -> str:
     """desktop-file-validate's complaints; empty when the entry is valid."""
-    result = subprocess.run(["desktop-file-validate", path], capture_output=True, text=True,
-                            timeout=60)
+    result = subprocess.run(
+        ["desktop-file-validate", path], capture_output=True, text=True, timeout=60
+    )
     return (result.stdout + result.stderr).strip() if result.returncode != 0 else ""

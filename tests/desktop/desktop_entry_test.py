@@ -40,9 +40,18 @@ class DesktopEntry(unittest.TestCase):
         for path in AWKWARD_PATHS:
             with self.subTest(path):
                 entry = os.path.join(self.workspace, "quorvel.desktop")
-                subprocess.run(["cmake", f"-DOUTPUT={entry}", f"-DPROGRAM={path}/quorvel",
-                                f"-DICON={path}/quorvel.png", "-P", script],
-                               check=True, timeout=TIMEOUT)
+                subprocess.run(
+                    [
+                        "cmake",
+                        f"-DOUTPUT={entry}",
+                        f"-DPROGRAM={path}/quorvel",
+                        f"-DICON={path}/quorvel.png",
+                        "-P",
+                        script,
+                    ],
+                    check=True,
+                    timeout=TIMEOUT,
+                )
                 self.assertEqual("", validate(entry))
                 keys = read_entry(entry)
                 self.assertEqual([f"{path}/quorvel", "%F"], exec_arguments(keys["Exec"]))
@@ -51,8 +60,12 @@ class DesktopEntry(unittest.TestCase):
     def test_installed_entry_starts_the_installed_program(self):
         # Every character that CMake's own install rules accept in a prefix.
         prefix = os.path.join(self.workspace, "Sp ace $HOME `x` \"q\" 100% 'é'", "app")
-        subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix], check=True,
-                       capture_output=True, timeout=TIMEOUT)
+        subprocess.run(
+            ["cmake", "--install", BUILD, "--prefix", prefix],
+            check=True,
+            capture_output=True,
+            timeout=TIMEOUT,
+        )
         entry = os.path.join(prefix, "share", "applications", "quorvel.desktop")
         self.assertEqual("", validate(entry))
         keys = read_entry(entry)
@@ -68,9 +81,13 @@ class SystemPrefix(unittest.TestCase):
             with self.subTest(prefix):
                 staging = tempfile.mkdtemp(prefix="quorvel-staging-")
                 self.addCleanup(shutil.rmtree, staging, ignore_errors=True)
-                result = subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix],
-                                        env=dict(os.environ, DESTDIR=staging),
-                                        capture_output=True, text=True, timeout=TIMEOUT)
+                result = subprocess.run(
+                    ["cmake", "--install", BUILD, "--prefix", prefix],
+                    env=dict(os.environ, DESTDIR=staging),
+                    capture_output=True,
+                    text=True,
+                    timeout=TIMEOUT,
+                )
                 self.assertNotEqual(0, result.returncode)
                 message = " ".join(result.stderr.split())
                 self.assertIn("Refusing to install into the system prefix", message)

@@ -68,9 +68,17 @@ class Downstream(unittest.TestCase):
         self.assertIn("CONVERGENCE", result.stdout)
 
     def configure(self, build, *components):
-        return run("cmake", "-S", os.path.join(self.sources, "cmake_project"), "-B", build,
-                   f"-DCMAKE_PREFIX_PATH={self.installation}", "-DCMAKE_BUILD_TYPE=Release",
-                   f"-DCMAKE_C_FLAGS={SANITIZE_FLAGS}", *components)
+        return run(
+            "cmake",
+            "-S",
+            os.path.join(self.sources, "cmake_project"),
+            "-B",
+            build,
+            f"-DCMAKE_PREFIX_PATH={self.installation}",
+            "-DCMAKE_BUILD_TYPE=Release",
+            f"-DCMAKE_C_FLAGS={SANITIZE_FLAGS}",
+            *components,
+        )
 
     def test_cmake_project_finds_the_package(self):
         build = os.path.join(self.workspace, "cmake-build")
@@ -91,17 +99,29 @@ class Downstream(unittest.TestCase):
         for name, arguments, message in cases:
             with self.subTest(name):
                 with open(os.path.join(project, "CMakeLists.txt"), "w") as out:
-                    out.write("cmake_minimum_required(VERSION 3.16)\nproject(wrong LANGUAGES C)\n"
-                              f"find_package(quorvel {arguments} CONFIG REQUIRED)\n")
-                result = run("cmake", "-S", project, "-B", os.path.join(project, "build"),
-                             f"-DCMAKE_PREFIX_PATH={self.installation}")
+                    out.write(
+                        "cmake_minimum_required(VERSION 3.16)\nproject(wrong LANGUAGES C)\n"
+                        f"find_package(quorvel {arguments} CONFIG REQUIRED)\n"
+                    )
+                result = run(
+                    "cmake",
+                    "-S",
+                    project,
+                    "-B",
+                    os.path.join(project, "build"),
+                    f"-DCMAKE_PREFIX_PATH={self.installation}",
+                )
                 self.assertNotEqual(0, result.returncode)
                 self.assertIn(message, result.stderr)
                 shutil.rmtree(os.path.join(project, "build"))
 
     def test_makefile_project_uses_pkg_config(self):
-        environment = dict(os.environ, CFLAGS=SANITIZE_FLAGS, LDFLAGS=SANITIZE_FLAGS,
-                           PKG_CONFIG_PATH=os.path.join(self.installation, "lib", "pkgconfig"))
+        environment = dict(
+            os.environ,
+            CFLAGS=SANITIZE_FLAGS,
+            LDFLAGS=SANITIZE_FLAGS,
+            PKG_CONFIG_PATH=os.path.join(self.installation, "lib", "pkgconfig"),
+        )
         for name in LIBRARIES:
             version = run("pkg-config", "--modversion", name, env=environment)
             self.assertEqual(VERSION, version.stdout.strip(), version.stderr)

@@ -21,8 +21,12 @@ def copy_installation(parent, name="installation", source=INSTALLATION):
 
 
 def pack(app_dir, installation, *options):
-    return subprocess.run([sys.executable, PACK_APP, *options, app_dir, installation],
-                          capture_output=True, text=True, timeout=TIMEOUT)
+    return subprocess.run(
+        [sys.executable, PACK_APP, *options, app_dir, installation],
+        capture_output=True,
+        text=True,
+        timeout=TIMEOUT,
+    )
 
 
 def without_display():
@@ -33,9 +37,14 @@ def without_display():
 
 def run_quorvel(installation, *args, cwd=None):
     """Runs the installed launcher from a directory outside the installation."""
-    return subprocess.run([os.path.join(installation, "quorvel"), *args], env=without_display(),
-                          capture_output=True, text=True, timeout=TIMEOUT,
-                          cwd=cwd or os.path.dirname(installation))
+    return subprocess.run(
+        [os.path.join(installation, "quorvel"), *args],
+        env=without_display(),
+        capture_output=True,
+        text=True,
+        timeout=TIMEOUT,
+        cwd=cwd or os.path.dirname(installation),
+    )
 
 
 def write_files(root, files):

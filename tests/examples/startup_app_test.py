@@ -40,8 +40,12 @@ class StartupAppTest(unittest.TestCase):
 
     def test_failures_reach_the_user_as_a_traceback_box(self):
         cases = [
-            (["--fail"], None, "Demo: deliberate failure",
-             "RuntimeError: --fail was given: this error is raised on purpose."),
+            (
+                ["--fail"],
+                None,
+                "Demo: deliberate failure",
+                "RuntimeError: --fail was given: this error is raised on purpose.",
+            ),
             ([], "linesearch", "Demo: native library missing", "OSError: "),
             ([], "blaswrap", "Demo: native library missing", "OSError: "),
         ]
@@ -49,8 +53,9 @@ class StartupAppTest(unittest.TestCase):
             with self.subTest(args=args, removed=removed):
                 installation = self.installation
                 if removed:
-                    installation = copy_installation(self.tmp.name, "without-" + removed,
-                                                     source=self.installation)
+                    installation = copy_installation(
+                        self.tmp.name, "without-" + removed, source=self.installation
+                    )
                     os.unlink(os.path.join(installation, "lib", library_name(removed)))
                 result = run_quorvel(installation, *args)
                 self.assertEqual(result.returncode, 1)

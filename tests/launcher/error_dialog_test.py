@@ -39,14 +39,16 @@ FATAL_REPORT = (
     "import sys\n"
     "def hook(*args):\n"
     "    raise Unprintable()\n"
-    "sys.excepthook = hook\n" + BOOM)
+    "sys.excepthook = hook\n" + BOOM
+)
 # Markup that must stay literal, an undecodable byte and a traceback far
 # longer than a dialog may show.
 AWKWARD = (
     "class Failure(Exception):\n"
     "    caption = 'Résumé <b>[failed]</b> & \\udcff'\n"
     "def run():\n"
-    "    raise Failure('<i>not italic</i> \\udcfe ' + 'x' * 300000)\n")
+    "    raise Failure('<i>not italic</i> \\udcfe ' + 'x' * 300000)\n"
+)
 
 
 def traceback_box(caption, lines):
@@ -56,19 +58,40 @@ def traceback_box(caption, lines):
 # name, __startup__.py, caption, exit status, standard error (@LIB@: the
 # installation's lib directory)
 CASES = [
-    ("traceback box", BOOM, MAIN_SCRIPT, 1, traceback_box(MAIN_SCRIPT,
-        '  File "@LIB@/__startup__.py", line 2, in run\n'
-        "    raise ValueError('boom')\n"
-        "ValueError: boom\n")),
-    ("SystemExit box", "def run():\n    raise SystemExit('bye')\n", TERMINATED, 1,
-        f"{TERMINATED}\nbye\n"),
+    (
+        "traceback box",
+        BOOM,
+        MAIN_SCRIPT,
+        1,
+        traceback_box(
+            MAIN_SCRIPT,
+            '  File "@LIB@/__startup__.py", line 2, in run\n'
+            "    raise ValueError('boom')\n"
+            "ValueError: boom\n",
+        ),
+    ),
+    (
+        "SystemExit box",
+        "def run():\n    raise SystemExit('bye')\n",
+        TERMINATED,
+        1,
+        f"{TERMINATED}\nbye\n",
+    ),
     ("fatal box", FATAL_REPORT, FATAL, 1, f"{FATAL}\nCannot format exception values.\n"),
     # A caption holding NUL has no wide form: the box gets none.
-    ("null caption", "class Failure(Exception):\n    caption = 'a\\0b'\n"
-        "def run():\n    raise Failure('boom')\n", "Error", 1, traceback_box("Error",
-        '  File "@LIB@/__startup__.py", line 4, in run\n'
-        "    raise Failure('boom')\n"
-        "__startup__.Failure: boom\n")),
+    (
+        "null caption",
+        "class Failure(Exception):\n    caption = 'a\\0b'\n"
+        "def run():\n    raise Failure('boom')\n",
+        "Error",
+        1,
+        traceback_box(
+            "Error",
+            '  File "@LIB@/__startup__.py", line 4, in run\n'
+            "    raise Failure('boom')\n"
+            "__startup__.Failure: boom\n",
+        ),
+    ),
 ]
 
 
@@ -91,15 +114,24 @@ def private_environment(home, **extra):
 
 
 def xdotool(display, *args, check=True):
-    return subprocess.run(["xdotool", *args], env={"DISPLAY": display, "PATH": "/usr/bin:/bin"},
-                          capture_output=True, text=True, timeout=TIMEOUT, check=check).stdout
+    return subprocess.run(
+        ["xdotool", *args],
+        env={"DISPLAY": display, "PATH": "/usr/bin:/bin"},
+        capture_output=True,
+        text=True,
+        timeout=TIMEOUT,
+        check=check,
+    ).stdout
 
 
 def window_title(display, window):
     """The window's title as the application set it (_NET_WM_NAME, UTF-8)."""
-    shown = subprocess.run(["xprop", "-display", display, "-id", window, "-notype",
-                            "_NET_WM_NAME"], env={"LC_ALL": "C.UTF-8", "PATH": "/usr/bin:/bin"},
-                           capture_output=True, timeout=TIMEOUT).stdout.decode("utf-8")
+    shown = subprocess.run(
+        ["xprop", "-display", display, "-id", window, "-notype", "_NET_WM_NAME"],
+        env={"LC_ALL": "C.UTF-8", "PATH": "/usr/bin:/bin"},
+        capture_output=True,
+        timeout=TIMEOUT,
+    ).stdout.decode("utf-8")
     quoted = re.match(r'_NET_WM_NAME = "(.*)"$', shown.strip())
     return re.sub(r"\\(.)", r"\1", quoted.group(1)) if quoted else None
 
@@ -146,8 +178,13 @@ class Fixture(unittest.TestCase):
         # before its dialog appears.
         self.stderr = tempfile.TemporaryFile(dir=self.workspace)
         self.addCleanup(self.stderr.close)
-        program = subprocess.Popen(command, env=environment, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=self.stderr)
+        program = subprocess.Popen(
+            command,
+            env=environment,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=self.stderr,
+        )
         self.addCleanup(stop, program)
         return program
 
@@ -173,8 +210,10 @@ class DialogOnADisplay(Fixture):
     def show_and_close(self, source, caption):
         """Runs the case up to its dialog, checks it, closes it with Return."""
         self.write_startup(source)
-        program = self.start([os.path.join(self.installation, "quorvel")],
-                             private_environment(self.home, DISPLAY=self.display))
+        program = self.start(
+            [os.path.join(self.installation, "quorvel")],
+            private_environment(self.home, DISPLAY=self.display),
+        )
         window = wait_for_window(self.display, caption, program)
         self.assertIsNotNone(window, f"no window titled {caption!r}")
         # Modal: the program waits for the user.
@@ -195,16 +234,27 @@ class DialogOnADisplay(Fixture):
         """A screenshot of the traceback box: the window is drawn, not blank."""
         name, source, caption, status, stderr = CASES[0]
         self.write_startup(source.replace("'boom'", "'the value was not what run() expected'"))
-        program = self.start([os.path.join(self.installation, "quorvel")],
-                             private_environment(self.home, DISPLAY=self.display))
+        program = self.start(
+            [os.path.join(self.installation, "quorvel")],
+            private_environment(self.home, DISPLAY=self.display),
+        )
         window = wait_for_window(self.display, caption, program)
         self.assertIsNotNone(window)
         time.sleep(0.5)  # let it draw
         picture = os.path.join(self.workspace, "dialog.png")
-        subprocess.run(["import", "-display", self.display, "-window", window, picture],
-                       check=True, timeout=TIMEOUT, capture_output=True)
-        colours = subprocess.run(["identify", "-format", "%k", picture], check=True,
-                                 capture_output=True, text=True, timeout=TIMEOUT).stdout
+        subprocess.run(
+            ["import", "-display", self.display, "-window", window, picture],
+            check=True,
+            timeout=TIMEOUT,
+            capture_output=True,
+        )
+        colours = subprocess.run(
+            ["identify", "-format", "%k", picture],
+            check=True,
+            capture_output=True,
+            text=True,
+            timeout=TIMEOUT,
+        ).stdout
         self.assertGreater(int(colours), 8, "the dialog's window is blank")
         if SCREENSHOT:
             shutil.copyfile(picture, SCREENSHOT)
@@ -218,17 +268,17 @@ class DialogOnADisplay(Fixture):
         _, program = self.show_and_close(AWKWARD, caption)
         status, stderr = self.finish(program)
         self.assertEqual(1, status)
-        self.assertTrue(stderr.startswith("Résumé <b>[failed]</b> & \\xff\nTraceback"),
-                        stderr[:80])
+        self.assertTrue(stderr.startswith("Résumé <b>[failed]</b> & \\xff\nTraceback"), stderr[:80])
         self.assertTrue(stderr.endswith("x" * 300000 + "\n\n"))
 
     def test_dialog_without_standard_error(self):
         """Started from a menu, a program may have no standard error at all."""
         name, source, caption, status, _ = CASES[0]
         self.write_startup(source)
-        program = self.start(["sh", "-c", 'exec "$0" 2>&-',
-                              os.path.join(self.installation, "quorvel")],
-                             private_environment(self.home, DISPLAY=self.display))
+        program = self.start(
+            ["sh", "-c", 'exec "$0" 2>&-', os.path.join(self.installation, "quorvel")],
+            private_environment(self.home, DISPLAY=self.display),
+        )
         window = wait_for_window(self.display, caption, program)
         self.assertIsNotNone(window, "no dialog")
         xdotool(self.display, "windowfocus", "--sync", window)
@@ -243,9 +293,18 @@ class DialogOnADisplay(Fixture):
         self.write_startup(BOOM)
         name, _, caption, status, stderr = CASES[0]
         # The library replaced by an empty file in a private mount namespace.
-        command = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
-                   'mount --bind /dev/null "$1" && exec "$2"', "sh", path.group(1),
-                   os.path.join(self.installation, "quorvel")]
+        command = [
+            "unshare",
+            "--mount",
+            "--propagation",
+            "private",
+            "sh",
+            "-c",
+            'mount --bind /dev/null "$1" && exec "$2"',
+            "sh",
+            path.group(1),
+            os.path.join(self.installation, "quorvel"),
+        ]
         program = self.start(command, private_environment(self.home, DISPLAY=self.display))
         self.assertEqual((status, self.expected(stderr)), self.finish(program))
 
@@ -262,14 +321,19 @@ class NoDialog(Fixture):
             for name, source, caption, status, stderr in CASES:
                 with self.subTest(f"{label}, {name}"):
                     self.write_startup(source)
-                    program = self.start([os.path.join(self.installation, "quorvel")],
-                                         private_environment(self.home, **extra))
+                    program = self.start(
+                        [os.path.join(self.installation, "quorvel")],
+                        private_environment(self.home, **extra),
+                    )
                     self.assertEqual((status, self.expected(stderr)), self.finish(program))
 
     def test_program_does_not_link_gtk(self):
-        dynamic = subprocess.run(["readelf", "--dynamic", os.path.join(self.installation,
-                                                                       "quorvel")],
-                                 capture_output=True, text=True, check=True).stdout
+        dynamic = subprocess.run(
+            ["readelf", "--dynamic", os.path.join(self.installation, "quorvel")],
+            capture_output=True,
+            text=True,
+            check=True,
+        ).stdout
         needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic)
         self.assertTrue(needed)
         self.assertEqual([], [n for n in needed if re.match(r"lib(gtk|gdk|glib|gobject)", n)])

@@ -58,7 +58,9 @@ BOOM_TRACEBACK = (
     "ValueError: boom\n"
 )
 NO_TRACEBACK_MODULE = "import sys\nsys.modules['traceback'] = None\n"
-UNPRINTABLE = "class Unprintable(Exception):\n    def __str__(self):\n        raise RuntimeError('no str')\n"
+UNPRINTABLE = (
+    "class Unprintable(Exception):\n    def __str__(self):\n        raise RuntimeError('no str')\n"
+)
 
 
 def raising(expression: str, prelude: str = "") -> str:
@@ -72,65 +74,126 @@ def exiting_with(code: object) -> str:
 OUTCOMES = [
     Scenario("run returns None", "def run():\n    pass\n", 0, ""),
     Scenario("run returns an object", "def run():\n    return object()\n", 0, ""),
-    Scenario("no application", None, 1,
-             box(MAIN_SCRIPT, "ModuleNotFoundError: No module named '__startup__'\n")),
-    Scenario("no run", "x = 1\n", 1,
-             box(MAIN_SCRIPT, "AttributeError: module '__startup__' has no attribute 'run'\n")),
-    Scenario("import raises", "raise KeyError('k')\n", 1, box(MAIN_SCRIPT, (
-        "Traceback (most recent call last):\n"
-        '  File "@LIB@/__startup__.py", line 1, in <module>\n'
-        "    raise KeyError('k')\n"
-        "KeyError: 'k'\n"))),
+    Scenario(
+        "no application",
+        None,
+        1,
+        box(MAIN_SCRIPT, "ModuleNotFoundError: No module named '__startup__'\n"),
+    ),
+    Scenario(
+        "no run",
+        "x = 1\n",
+        1,
+        box(MAIN_SCRIPT, "AttributeError: module '__startup__' has no attribute 'run'\n"),
+    ),
+    Scenario(
+        "import raises",
+        "raise KeyError('k')\n",
+        1,
+        box(
+            MAIN_SCRIPT,
+            (
+                "Traceback (most recent call last):\n"
+                '  File "@LIB@/__startup__.py", line 1, in <module>\n'
+                "    raise KeyError('k')\n"
+                "KeyError: 'k'\n"
+            ),
+        ),
+    ),
     Scenario("ordinary exception", BOOM, 1, box(MAIN_SCRIPT, BOOM_TRACEBACK)),
-    Scenario("str caption", raising("e", "e = ValueError('boom')\ne.caption = 'Solver'\n"), 1,
-             box("Solver", (
-                 "Traceback (most recent call last):\n"
-                 '  File "@LIB@/__startup__.py", line 4, in run\n'
-                 "    raise e\n"
-                 "ValueError: boom\n"))),
-    Scenario("non-str caption ignored",
-             "class Failed(Exception):\n    caption = 42\n" + raising("Failed('x')"), 1,
-             box(MAIN_SCRIPT, (
-                 "Traceback (most recent call last):\n"
-                 '  File "@LIB@/__startup__.py", line 4, in run\n'
-                 "    raise Failed('x')\n"
-                 "__startup__.Failed: x\n"))),
-    Scenario("text is the joined format_exception lines",
-             "import traceback\ntraceback.format_exception = lambda *a: ['a\\n', 'b', 'c\\n']\n" + BOOM,
-             1, box(MAIN_SCRIPT, "a\nbc\n")),
-    Scenario("NUL in caption gives the default caption",
-             raising("e", "e = ValueError('boom')\ne.caption = 'a\\0b'\n"), 1,
-             box("Error", (
-                 "Traceback (most recent call last):\n"
-                 '  File "@LIB@/__startup__.py", line 4, in run\n'
-                 "    raise e\n"
-                 "ValueError: boom\n"))),
-    Scenario("NUL in text gives an empty text", raising("ValueError('a\\0b')"), 1,
-             box(MAIN_SCRIPT, "")),
-    Scenario("installed hook returns", (
-        "import sys, types\n"
-        "def hook(*args):\n"
-        "    kind, value, tb = args\n"
-        "    print('hook', len(args), kind.__name__, value, isinstance(tb, types.TracebackType),\n"
-        "          file=sys.stderr)\n"
-        "sys.excepthook = hook\n" + BOOM), 1, "hook 3 ValueError boom True\n"),
-    Scenario("installed hook raises",
-             "import sys\ndef hook(*args):\n    raise OSError('hook broke')\nsys.excepthook = hook\n"
-             + BOOM, 1, secondary("Error in sys.excepthook.", "hook broke", "boom")),
-    Scenario("hook deleted", "import sys\ndel sys.excepthook\n" + BOOM, 1, (
-        box(MAIN_SCRIPT, BOOM_TRACEBACK.replace("line 2", "line 4")))),
+    Scenario(
+        "str caption",
+        raising("e", "e = ValueError('boom')\ne.caption = 'Solver'\n"),
+        1,
+        box(
+            "Solver",
+            (
+                "Traceback (most recent call last):\n"
+                '  File "@LIB@/__startup__.py", line 4, in run\n'
+                "    raise e\n"
+                "ValueError: boom\n"
+            ),
+        ),
+    ),
+    Scenario(
+        "non-str caption ignored",
+        "class Failed(Exception):\n    caption = 42\n" + raising("Failed('x')"),
+        1,
+        box(
+            MAIN_SCRIPT,
+            (
+                "Traceback (most recent call last):\n"
+                '  File "@LIB@/__startup__.py", line 4, in run\n'
+                "    raise Failed('x')\n"
+                "__startup__.Failed: x\n"
+            ),
+        ),
+    ),
+    Scenario(
+        "text is the joined format_exception lines",
+        "import traceback\ntraceback.format_exception = lambda *a: ['a\\n', 'b', 'c\\n']\n" + BOOM,
+        1,
+        box(MAIN_SCRIPT, "a\nbc\n"),
+    ),
+    Scenario(
+        "NUL in caption gives the default caption",
+        raising("e", "e = ValueError('boom')\ne.caption = 'a\\0b'\n"),
+        1,
+        box(
+            "Error",
+            (
+                "Traceback (most recent call last):\n"
+                '  File "@LIB@/__startup__.py", line 4, in run\n'
+                "    raise e\n"
+                "ValueError: boom\n"
+            ),
+        ),
+    ),
+    Scenario(
+        "NUL in text gives an empty text", raising("ValueError('a\\0b')"), 1, box(MAIN_SCRIPT, "")
+    ),
+    Scenario(
+        "installed hook returns",
+        (
+            "import sys, types\n"
+            "def hook(*args):\n"
+            "    kind, value, tb = args\n"
+            "    print('hook', len(args), kind.__name__, value, isinstance(tb, types.TracebackType),\n"
+            "          file=sys.stderr)\n"
+            "sys.excepthook = hook\n" + BOOM
+        ),
+        1,
+        "hook 3 ValueError boom True\n",
+    ),
+    Scenario(
+        "installed hook raises",
+        "import sys\ndef hook(*args):\n    raise OSError('hook broke')\nsys.excepthook = hook\n"
+        + BOOM,
+        1,
+        secondary("Error in sys.excepthook.", "hook broke", "boom"),
+    ),
+    Scenario(
+        "hook deleted",
+        "import sys\ndel sys.excepthook\n" + BOOM,
+        1,
+        (box(MAIN_SCRIPT, BOOM_TRACEBACK.replace("line 2", "line 4"))),
+    ),
     Scenario("SystemExit None", exiting_with(""), 0, ""),
     Scenario("SystemExit 3", exiting_with(3), 3, ""),
     Scenario("SystemExit True", exiting_with(True), 1, ""),
     Scenario("SystemExit False", exiting_with(False), 0, ""),
     Scenario("SystemExit negative", exiting_with(-2), 254, ""),
-    Scenario("SystemExit subclass, int code", raising("Stop(4)", "class Stop(SystemExit):\n    pass\n"),
-             4, ""),
+    Scenario(
+        "SystemExit subclass, int code",
+        raising("Stop(4)", "class Stop(SystemExit):\n    pass\n"),
+        4,
+        "",
+    ),
     # Beyond 32 bits a code must not wrap to a status that reads as success.
     Scenario("SystemExit 2**31", exiting_with(2**31), 255, ""),
     Scenario("SystemExit 2**32", exiting_with(2**32), 255, ""),
     Scenario("SystemExit 2**32 + 3", exiting_with(2**32 + 3), 255, ""),
-    Scenario("SystemExit -2**31 - 1", exiting_with(-2**31 - 1), 255, ""),
+    Scenario("SystemExit -2**31 - 1", exiting_with(-(2**31) - 1), 255, ""),
     Scenario("SystemExit 2**70", exiting_with(2**70), 255, ""),
     # Nonzero codes whose low byte, all the status keeps, is zero.
     Scenario("SystemExit 256", exiting_with(256), 255, ""),
@@ -138,40 +201,86 @@ OUTCOMES = [
     Scenario("SystemExit -256", exiting_with(-256), 255, ""),
     Scenario("SystemExit 257 keeps its low byte", exiting_with(257), 1, ""),
     Scenario("SystemExit str", exiting_with("'bye'"), 1, box(TERMINATED, "bye")),
-    Scenario("SystemExit str with str caption",
-             raising("e", "e = SystemExit('bye')\ne.caption = 'Solver'\n"), 1, box("Solver", "bye")),
-    Scenario("SystemExit str with non-str caption",
-             raising("e", "e = SystemExit('bye')\ne.caption = b'x'\n"), 1, box(TERMINATED, "bye")),
-    Scenario("SystemExit code unreadable",
-             "class Stop(SystemExit):\n    code = property(lambda self: 1 / 0)\n"
-             + raising("Stop('halted')"), 1, box(TERMINATED, "halted")),
-    Scenario("SystemExit code whose str raises", UNPRINTABLE + exiting_with("Unprintable()"), 1,
-             fatal("Cannot get string representation of messsage.")),
+    Scenario(
+        "SystemExit str with str caption",
+        raising("e", "e = SystemExit('bye')\ne.caption = 'Solver'\n"),
+        1,
+        box("Solver", "bye"),
+    ),
+    Scenario(
+        "SystemExit str with non-str caption",
+        raising("e", "e = SystemExit('bye')\ne.caption = b'x'\n"),
+        1,
+        box(TERMINATED, "bye"),
+    ),
+    Scenario(
+        "SystemExit code unreadable",
+        "class Stop(SystemExit):\n    code = property(lambda self: 1 / 0)\n"
+        + raising("Stop('halted')"),
+        1,
+        box(TERMINATED, "halted"),
+    ),
+    Scenario(
+        "SystemExit code whose str raises",
+        UNPRINTABLE + exiting_with("Unprintable()"),
+        1,
+        fatal("Cannot get string representation of messsage."),
+    ),
     # Escaped undecodable bytes reach standard error as the bytes themselves.
-    Scenario("box text with escaped bytes",
-             exiting_with("b'caf\\xe9 \\xff!'.decode('utf-8', 'surrogateescape')"), 1,
-             box(TERMINATED, "caf\udce9 \udcff!")),
-    Scenario("unwritable output of a run that returns", "def run():\n    print('lost')\n", 120,
-             "Exception ignored in: <_io.TextIOWrapper name='<stdout>' mode='w' encoding='utf-8'>\n"
-             "OSError: [Errno 28] No space left on device\n", stdout="/dev/full"),
-    Scenario("unwritable output after SystemExit(0)", "def run():\n    print('lost')\n"
-             "    raise SystemExit(0)\n", 120,
-             "Exception ignored in: <_io.TextIOWrapper name='<stdout>' mode='w' encoding='utf-8'>\n"
-             "OSError: [Errno 28] No space left on device\n", stdout="/dev/full"),
-    Scenario("large output that cannot be written", "def run():\n    print('x' * 100000)\n", 1,
-             box(MAIN_SCRIPT, (
-                 "Traceback (most recent call last):\n"
-                 '  File "@LIB@/__startup__.py", line 2, in run\n'
-                 "    print('x' * 100000)\n"
-                 "OSError: [Errno 28] No space left on device\n")), stdout="/dev/full"),
-    Scenario("unwritable output of a failing run keeps its status", BOOM.replace(
-        "def run():\n", "def run():\n    print('lost')\n"), 1, box(MAIN_SCRIPT, (
-            "Traceback (most recent call last):\n"
-            '  File "@LIB@/__startup__.py", line 3, in run\n'
-            "    raise ValueError('boom')\n"
-            "ValueError: boom\n")) +
+    Scenario(
+        "box text with escaped bytes",
+        exiting_with("b'caf\\xe9 \\xff!'.decode('utf-8', 'surrogateescape')"),
+        1,
+        box(TERMINATED, "caf\udce9 \udcff!"),
+    ),
+    Scenario(
+        "unwritable output of a run that returns",
+        "def run():\n    print('lost')\n",
+        120,
         "Exception ignored in: <_io.TextIOWrapper name='<stdout>' mode='w' encoding='utf-8'>\n"
-        "OSError: [Errno 28] No space left on device\n", stdout="/dev/full"),
+        "OSError: [Errno 28] No space left on device\n",
+        stdout="/dev/full",
+    ),
+    Scenario(
+        "unwritable output after SystemExit(0)",
+        "def run():\n    print('lost')\n" "    raise SystemExit(0)\n",
+        120,
+        "Exception ignored in: <_io.TextIOWrapper name='<stdout>' mode='w' encoding='utf-8'>\n"
+        "OSError: [Errno 28] No space left on device\n",
+        stdout="/dev/full",
+    ),
+    Scenario(
+        "large output that cannot be written",
+        "def run():\n    print('x' * 100000)\n",
+        1,
+        box(
+            MAIN_SCRIPT,
+            (
+                "Traceback (most recent call last):\n"
+                '  File "@LIB@/__startup__.py", line 2, in run\n'
+                "    print('x' * 100000)\n"
+                "OSError: [Errno 28] No space left on device\n"
+            ),
+        ),
+        stdout="/dev/full",
+    ),
+    Scenario(
+        "unwritable output of a failing run keeps its status",
+        BOOM.replace("def run():\n", "def run():\n    print('lost')\n"),
+        1,
+        box(
+            MAIN_SCRIPT,
+            (
+                "Traceback (most recent call last):\n"
+                '  File "@LIB@/__startup__.py", line 3, in run\n'
+                "    raise ValueError('boom')\n"
+                "ValueError: boom\n"
+            ),
+        )
+        + "Exception ignored in: <_io.TextIOWrapper name='<stdout>' mode='w' encoding='utf-8'>\n"
+        "OSError: [Errno 28] No space left on device\n",
+        stdout="/dev/full",
+    ),
 ]
 
 # Each object that the launcher holds reports its release, and an exit handler
@@ -185,106 +294,236 @@ WATCHED = (
 )
 
 RELEASES = [
-    Scenario("result, run and module released in this order, before finalisation", WATCHED + (
-        "class Result:\n"
-        "    def __del__(self):\n"
-        "        say('result released')\n"
-        "class Run:\n"
-        "    def __call__(self):\n"
-        "        # Leave the launcher's references the only ones.\n"
-        "        del globals()['run'], sys.modules['__startup__']\n"
-        "        return Result()\n"
-        "    def __del__(self):\n"
-        "        say('run released')\n"
-        "run = Run()\n"
-        "sys.watch = weakref.ref(sys.modules[__name__], lambda _: say('module released'))\n"),
-        0, "result released\nrun released\nmodule released\nfinalizing\n"),
-    Scenario("formatted lines released after the box", WATCHED + (
-        "import traceback\n"
-        "class Lines(list):\n"
-        "    def __del__(self):\n"
-        "        say('lines released')\n"
-        "traceback.format_exception = lambda *args: Lines(['text\\n'])\n" + BOOM),
-        1, box(MAIN_SCRIPT, "text\n") + "lines released\nfinalizing\n"),
-    Scenario("exception released after the box", WATCHED + (
-        "import traceback\n"
-        "traceback.format_exception = lambda *args: ['text\\n']\n"
-        "class Boom(Exception):\n"
-        "    def __del__(self):\n"
-        "        say('exception released')\n"
-        "def run():\n"
-        "    raise Boom()\n"),
-        1, box(MAIN_SCRIPT, "text\n") + "exception released\nfinalizing\n"),
+    Scenario(
+        "result, run and module released in this order, before finalisation",
+        WATCHED
+        + (
+            "class Result:\n"
+            "    def __del__(self):\n"
+            "        say('result released')\n"
+            "class Run:\n"
+            "    def __call__(self):\n"
+            "        # Leave the launcher's references the only ones.\n"
+            "        del globals()['run'], sys.modules['__startup__']\n"
+            "        return Result()\n"
+            "    def __del__(self):\n"
+            "        say('run released')\n"
+            "run = Run()\n"
+            "sys.watch = weakref.ref(sys.modules[__name__], lambda _: say('module released'))\n"
+        ),
+        0,
+        "result released\nrun released\nmodule released\nfinalizing\n",
+    ),
+    Scenario(
+        "formatted lines released after the box",
+        WATCHED
+        + (
+            "import traceback\n"
+            "class Lines(list):\n"
+            "    def __del__(self):\n"
+            "        say('lines released')\n"
+            "traceback.format_exception = lambda *args: Lines(['text\\n'])\n" + BOOM
+        ),
+        1,
+        box(MAIN_SCRIPT, "text\n") + "lines released\nfinalizing\n",
+    ),
+    Scenario(
+        "exception released after the box",
+        WATCHED
+        + (
+            "import traceback\n"
+            "traceback.format_exception = lambda *args: ['text\\n']\n"
+            "class Boom(Exception):\n"
+            "    def __del__(self):\n"
+            "        say('exception released')\n"
+            "def run():\n"
+            "    raise Boom()\n"
+        ),
+        1,
+        box(MAIN_SCRIPT, "text\n") + "exception released\nfinalizing\n",
+    ),
 ]
 
 REPORTING_FAILURES = [
-    Scenario("traceback unimportable", NO_TRACEBACK_MODULE + BOOM, 1, secondary(
-        "Cannot import traceback module.", "import of traceback halted; None in sys.modules",
-        "boom")),
-    Scenario("traceback without format_exception",
-             "import traceback\ndel traceback.format_exception\n" + BOOM, 1, secondary(
-                 "Cannot get format_exception method.",
-                 "module 'traceback' has no attribute 'format_exception'", "boom")),
-    Scenario("format_exception raises",
-             "import traceback\ndef broken(*args):\n    raise RuntimeError('fmt')\n"
-             "traceback.format_exception = broken\n" + BOOM, 1,
-             secondary("Exception raised when calling format_exception.", "fmt", "boom")),
-    Scenario("format_exception returns what cannot be joined",
-             "import traceback\ntraceback.format_exception = lambda *a: [1, 2]\n" + BOOM, 1,
-             secondary("Cannot join exception strings.",
-                       "sequence item 0: expected str instance, int found", "boom")),
-    Scenario("multi-line values make more lines",
-             NO_TRACEBACK_MODULE + raising("ValueError('one\\ntwo')"), 1,
-             secondary("Cannot import traceback module.",
-                       "import of traceback halted; None in sys.modules", "one\ntwo")),
-    Scenario("original value whose str raises",
-             NO_TRACEBACK_MODULE + UNPRINTABLE + raising("Unprintable()"), 1,
-             fatal("Cannot format exception values.")),
-    Scenario("secondary value whose str raises",
-             UNPRINTABLE + "import sys\ndef hook(*args):\n    raise Unprintable()\n"
-             "sys.excepthook = hook\n" + BOOM, 1, fatal("Cannot format exception values.")),
-    Scenario("NUL in the three-line box", NO_TRACEBACK_MODULE + raising("ValueError('a\\0b')"), 1,
-             box(UNAVAILABLE, "")),
+    Scenario(
+        "traceback unimportable",
+        NO_TRACEBACK_MODULE + BOOM,
+        1,
+        secondary(
+            "Cannot import traceback module.",
+            "import of traceback halted; None in sys.modules",
+            "boom",
+        ),
+    ),
+    Scenario(
+        "traceback without format_exception",
+        "import traceback\ndel traceback.format_exception\n" + BOOM,
+        1,
+        secondary(
+            "Cannot get format_exception method.",
+            "module 'traceback' has no attribute 'format_exception'",
+            "boom",
+        ),
+    ),
+    Scenario(
+        "format_exception raises",
+        "import traceback\ndef broken(*args):\n    raise RuntimeError('fmt')\n"
+        "traceback.format_exception = broken\n" + BOOM,
+        1,
+        secondary("Exception raised when calling format_exception.", "fmt", "boom"),
+    ),
+    Scenario(
+        "format_exception returns what cannot be joined",
+        "import traceback\ntraceback.format_exception = lambda *a: [1, 2]\n" + BOOM,
+        1,
+        secondary(
+            "Cannot join exception strings.",
+            "sequence item 0: expected str instance, int found",
+            "boom",
+        ),
+    ),
+    Scenario(
+        "multi-line values make more lines",
+        NO_TRACEBACK_MODULE + raising("ValueError('one\\ntwo')"),
+        1,
+        secondary(
+            "Cannot import traceback module.",
+            "import of traceback halted; None in sys.modules",
+            "one\ntwo",
+        ),
+    ),
+    Scenario(
+        "original value whose str raises",
+        NO_TRACEBACK_MODULE + UNPRINTABLE + raising("Unprintable()"),
+        1,
+        fatal("Cannot format exception values."),
+    ),
+    Scenario(
+        "secondary value whose str raises",
+        UNPRINTABLE + "import sys\ndef hook(*args):\n    raise Unprintable()\n"
+        "sys.excepthook = hook\n" + BOOM,
+        1,
+        fatal("Cannot format exception values."),
+    ),
+    Scenario(
+        "NUL in the three-line box",
+        NO_TRACEBACK_MODULE + raising("ValueError('a\\0b')"),
+        1,
+        box(UNAVAILABLE, ""),
+    ),
 ]
 
 FAULT_INJECTION = [
     Scenario("no fault requested", "def run():\n    pass\n", 0, ""),
-    Scenario("program path unavailable", BOOM, 1, fatal("Unable to get executable name!"),
-             fault="platform_module_file_name:1"),
-    Scenario("library directory refused", BOOM, 1, fatal("Unable to change DLL search path!"),
-             fault="platform_set_library_directory:1"),
-    Scenario("no memory for the search path", BOOM, 1, fatal("Out of memory creating sys.path!"),
-             fault="PyMem_RawMalloc:1"),
+    Scenario(
+        "program path unavailable",
+        BOOM,
+        1,
+        fatal("Unable to get executable name!"),
+        fault="platform_module_file_name:1",
+    ),
+    Scenario(
+        "library directory refused",
+        BOOM,
+        1,
+        fatal("Unable to change DLL search path!"),
+        fault="platform_set_library_directory:1",
+    ),
+    Scenario(
+        "no memory for the search path",
+        BOOM,
+        1,
+        fatal("Out of memory creating sys.path!"),
+        fault="PyMem_RawMalloc:1",
+    ),
     # The first call decodes the only argument.
-    Scenario("search path not decodable", BOOM, 1, fatal("Unable to convert path to string!"),
-             fault="Py_DecodeLocale:2"),
+    Scenario(
+        "search path not decodable",
+        BOOM,
+        1,
+        fatal("Unable to convert path to string!"),
+        fault="Py_DecodeLocale:2",
+    ),
     # The interpreter has started; its path gets the program's directory first.
-    Scenario("no memory for the program's directory in sys.path", BOOM, 1,
-             fatal("Out of memory creating sys.path!"), fault="PyUnicode_FromWideChar:1"),
+    Scenario(
+        "no memory for the program's directory in sys.path",
+        BOOM,
+        1,
+        fatal("Out of memory creating sys.path!"),
+        fault="PyUnicode_FromWideChar:1",
+    ),
     # The loader applies a DT_RUNPATH to the program's own dependencies only.
-    Scenario("run path of the newer kind", BOOM, 1, fatal("Unable to change DLL search path!"),
-             program="quorvel_runpath"),
-    Scenario("args tuple", BOOM, 1, secondary("Cannot create args tuple.", "", "boom"),
-             fault="PyTuple_New:1"),
-    Scenario("empty separator", BOOM, 1, secondary("Cannot create empty string object.", "", "boom"),
-             fault="PyUnicode_FromString:1"),
-    Scenario("default caption", BOOM, 1,
-             secondary("Cannot create default caption string.", "", "boom"),
-             fault="PyUnicode_FromString:2"),
-    Scenario("context message", NO_TRACEBACK_MODULE + BOOM, 1,
-             fatal("Cannot create context message string object."),
-             fault="PyUnicode_FromString:1"),
-    Scenario("format string", NO_TRACEBACK_MODULE + BOOM, 1,
-             fatal("Cannot create format string object."), fault="PyUnicode_FromString:2"),
-    Scenario("format args tuple", NO_TRACEBACK_MODULE + BOOM, 1,
-             fatal("Cannot create format args tuple."), fault="PyTuple_New:2"),
-    Scenario("secondary caption", NO_TRACEBACK_MODULE + BOOM, 1,
-             fatal("Cannot create caption string object."), fault="PyUnicode_FromString:3"),
-    Scenario("SystemExit caption", exiting_with("'bye'"), 1,
-             fatal("Cannot create caption string object."), fault="PyUnicode_FromString:1"),
+    Scenario(
+        "run path of the newer kind",
+        BOOM,
+        1,
+        fatal("Unable to change DLL search path!"),
+        program="quorvel_runpath",
+    ),
+    Scenario(
+        "args tuple",
+        BOOM,
+        1,
+        secondary("Cannot create args tuple.", "", "boom"),
+        fault="PyTuple_New:1",
+    ),
+    Scenario(
+        "empty separator",
+        BOOM,
+        1,
+        secondary("Cannot create empty string object.", "", "boom"),
+        fault="PyUnicode_FromString:1",
+    ),
+    Scenario(
+        "default caption",
+        BOOM,
+        1,
+        secondary("Cannot create default caption string.", "", "boom"),
+        fault="PyUnicode_FromString:2",
+    ),
+    Scenario(
+        "context message",
+        NO_TRACEBACK_MODULE + BOOM,
+        1,
+        fatal("Cannot create context message string object."),
+        fault="PyUnicode_FromString:1",
+    ),
+    Scenario(
+        "format string",
+        NO_TRACEBACK_MODULE + BOOM,
+        1,
+        fatal("Cannot create format string object."),
+        fault="PyUnicode_FromString:2",
+    ),
+    Scenario(
+        "format args tuple",
+        NO_TRACEBACK_MODULE + BOOM,
+        1,
+        fatal("Cannot create format args tuple."),
+        fault="PyTuple_New:2",
+    ),
+    Scenario(
+        "secondary caption",
+        NO_TRACEBACK_MODULE + BOOM,
+        1,
+        fatal("Cannot create caption string object."),
+        fault="PyUnicode_FromString:3",
+    ),
+    Scenario(
+        "SystemExit caption",
+        exiting_with("'bye'"),
+        1,
+        fatal("Cannot create caption string object."),
+        fault="PyUnicode_FromString:1",
+    ),
     # The caption is settled before the code is looked at.
-    Scenario("SystemExit caption, code None", exiting_with(""), 1,
-             fatal("Cannot create caption string object."), fault="PyUnicode_FromString:1"),
+    Scenario(
+        "SystemExit caption, code None",
+        exiting_with(""),
+        1,
+        fatal("Cannot create caption string object."),
+        fault="PyUnicode_FromString:1",
+    ),
 ]
 
 HOSTILE_ENVIRONMENT = {
@@ -309,19 +548,37 @@ CONFINED = (
 ARGUMENTS = ("*.txt", "two words", "ünï çødé", "-c", "print(1)", "--", "")
 
 INSTALLATION = [
-    Scenario("arguments reach sys.argv unchanged",
-             "import sys\ndef run():\n    raise SystemExit(repr((sys.argv, sys.executable)))\n", 1,
-             box(TERMINATED, repr((["given-name", *ARGUMENTS], "@DIR@/quorvel"))),
-             args=ARGUMENTS),
-    Scenario("hostile environment changes nothing", CONFINED, 0, "",
-             env=tuple(HOSTILE_ENVIRONMENT.items())),
-    Scenario("extension module with a dependency in lib",
-             "import probe_ext\ndef run():\n    raise SystemExit(probe_ext.answer())\n", 42, ""),
-    Scenario("shipped libraries load from lib by name", (
-        "import ctypes\n"
-        "def run():\n"
-        "    for name in ('liblinesearch.so', 'libblaswrap.so', 'libcblassub.so'):\n"
-        "        ctypes.CDLL(name)\n"), 0, ""),
+    Scenario(
+        "arguments reach sys.argv unchanged",
+        "import sys\ndef run():\n    raise SystemExit(repr((sys.argv, sys.executable)))\n",
+        1,
+        box(TERMINATED, repr((["given-name", *ARGUMENTS], "@DIR@/quorvel"))),
+        args=ARGUMENTS,
+    ),
+    Scenario(
+        "hostile environment changes nothing",
+        CONFINED,
+        0,
+        "",
+        env=tuple(HOSTILE_ENVIRONMENT.items()),
+    ),
+    Scenario(
+        "extension module with a dependency in lib",
+        "import probe_ext\ndef run():\n    raise SystemExit(probe_ext.answer())\n",
+        42,
+        "",
+    ),
+    Scenario(
+        "shipped libraries load from lib by name",
+        (
+            "import ctypes\n"
+            "def run():\n"
+            "    for name in ('liblinesearch.so', 'libblaswrap.so', 'libcblassub.so'):\n"
+            "        ctypes.CDLL(name)\n"
+        ),
+        0,
+        "",
+    ),
 ]
 
 
@@ -340,9 +597,17 @@ WHERE_FROM = (
 
 
 def imported_from(argv0: str) -> str:
-    return box(TERMINATED, repr((["@DIR@", "@LIB@/library.zip", "@LIB@"], [argv0],
-                                 "@LIB@/library.zip/json/__init__.pyc",
-                                 "@LIB@/library.zip/encodings/__init__.pyc")))
+    return box(
+        TERMINATED,
+        repr(
+            (
+                ["@DIR@", "@LIB@/library.zip", "@LIB@"],
+                [argv0],
+                "@LIB@/library.zip/json/__init__.pyc",
+                "@LIB@/library.zip/encodings/__init__.pyc",
+            )
+        ),
+    )
 
 
 class Start(NamedTuple):
@@ -411,15 +676,22 @@ WHERE_AM_I = "import sys\ndef run():\n    raise SystemExit(repr((sys.path, sys.e
 def placed_in(directory: str) -> str:
     """What WHERE_AM_I shows when the launcher runs from directory."""
     lib = os.path.join(directory, "lib")
-    return box(TERMINATED, repr(([directory, os.path.join(lib, "library.zip"), lib],
-                                 os.path.join(directory, "quorvel"))))
+    return box(
+        TERMINATED,
+        repr(
+            ([directory, os.path.join(lib, "library.zip"), lib], os.path.join(directory, "quorvel"))
+        ),
+    )
 
 
 # Directory names, as bytes, that an installation may be moved to, and the
 # fatal box that refuses it (None: the launcher runs from there).
 DIRECTORIES = [
-    ("search path delimiter", b"app:with:colons",
-     fatal("Installation path contains the module search path delimiter!")),
+    (
+        "search path delimiter",
+        b"app:with:colons",
+        fatal("Installation path contains the module search path delimiter!"),
+    ),
     ("not UTF-8", b"caf\xe9 \xff\xfe", None),
     ("UTF-8 of a surrogate is not UTF-8", b"x\xed\xa0\x80y", None),
     ("overlong UTF-8 is not UTF-8", b"x\xc0\xafy", None),
@@ -433,8 +705,11 @@ OPTIONS = argparse.Namespace()
 
 
 def resolve(text: str, directory: str, evil: str = "") -> str:
-    return (text.replace("@LIB@", os.path.join(directory, "lib"))
-            .replace("@DIR@", directory).replace("@EVIL@", evil))
+    return (
+        text.replace("@LIB@", os.path.join(directory, "lib"))
+        .replace("@DIR@", directory)
+        .replace("@EVIL@", evil)
+    )
 
 
 class LauncherTest(unittest.TestCase):
@@ -452,9 +727,15 @@ class LauncherTest(unittest.TestCase):
             shutil.copy2(program, directory)
         return directory
 
-    def launch(self, scenario: Scenario, directory: str, argv0: Optional[str] = None,
-               cwd: Optional[str] = None, env: Optional[Dict[str, str]] = None,
-               through_path: bool = False) -> subprocess.CompletedProcess:
+    def launch(
+        self,
+        scenario: Scenario,
+        directory: str,
+        argv0: Optional[str] = None,
+        cwd: Optional[str] = None,
+        env: Optional[Dict[str, str]] = None,
+        through_path: bool = False,
+    ) -> subprocess.CompletedProcess:
         startup = os.path.join(directory, "lib", "__startup__.py")
         if scenario.startup is None:
             if os.path.exists(startup):
@@ -482,9 +763,16 @@ class LauncherTest(unittest.TestCase):
         with open(scenario.stdout or os.devnull, "wb") as stdout:
             # Through PATH, the lookup in the environment's PATH finds the program.
             executable = None if through_path else path
-            return subprocess.run([argv0, *scenario.args], executable=executable, env=environment,
-                                  cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
-                                  stderr=subprocess.PIPE, timeout=120)
+            return subprocess.run(
+                [argv0, *scenario.args],
+                executable=executable,
+                env=environment,
+                cwd=cwd,
+                stdin=subprocess.DEVNULL,
+                stdout=stdout,
+                stderr=subprocess.PIPE,
+                timeout=120,
+            )
 
     def check(self, scenario: Scenario, directory: str, **launch_options) -> None:
         result = self.launch(scenario, directory, **launch_options)
@@ -537,32 +825,57 @@ class Installation(LauncherTest):
         lib = os.path.join(self.directory, "lib")
         present = set(os.listdir(lib))
         runtimes = interpreter_runtimes(os.path.join(self.directory, "quorvel"))
-        expected = {"library.zip", "quorvel-runtime.json", "liblinesearch.so", "libblaswrap.so",
-                    "libcblassub.so", *runtimes}
+        expected = {
+            "library.zip",
+            "quorvel-runtime.json",
+            "liblinesearch.so",
+            "libblaswrap.so",
+            "libcblassub.so",
+            *runtimes,
+        }
         self.assertEqual(expected - present, set(), "installed files")
         # The interpreter's shared library is shipped only when the program links it.
-        self.assertEqual({name for name in present if name.startswith("libpython")}, runtimes,
-                         "interpreter library shipped")
-        self.assertTrue(any(name.startswith("_ctypes.") for name in present),
-                        "extension modules installed")
+        self.assertEqual(
+            {name for name in present if name.startswith("libpython")},
+            runtimes,
+            "interpreter library shipped",
+        )
+        self.assertTrue(
+            any(name.startswith("_ctypes.") for name in present), "extension modules installed"
+        )
         with open(os.path.join(self.directory, "quorvel"), "rb") as program:
-            self.assertNotIn(b"QUORVEL_FAIL", program.read(),
-                             "shipped program has no fault injection")
+            self.assertNotIn(
+                b"QUORVEL_FAIL", program.read(), "shipped program has no fault injection"
+            )
         with zipfile.ZipFile(os.path.join(lib, "library.zip")) as archive:
             names = archive.namelist()
-        self.assertEqual([n for n in names if not n.endswith(".pyc")], [],
-                         "archive holds bytecode only")
+        self.assertEqual(
+            [n for n in names if not n.endswith(".pyc")], [], "archive holds bytecode only"
+        )
         left_out = ("test/", "idlelib/", "tkinter/", "ensurepip/", "site-packages/")
-        self.assertEqual([n for n in names if n.startswith(left_out)], [],
-                         "archive leaves out tests and tools")
-        self.assertEqual({"encodings/__init__.pyc", "encodings/utf_8.pyc", "traceback.pyc",
-                          "ctypes/__init__.pyc", "linecache.pyc"} - set(names), set(),
-                         "archive has what start-up and reporting need")
+        self.assertEqual(
+            [n for n in names if n.startswith(left_out)], [], "archive leaves out tests and tools"
+        )
+        self.assertEqual(
+            {
+                "encodings/__init__.pyc",
+                "encodings/utf_8.pyc",
+                "traceback.pyc",
+                "ctypes/__init__.pyc",
+                "linecache.pyc",
+            }
+            - set(names),
+            set(),
+            "archive has what start-up and reporting need",
+        )
 
     def test_moved_installation(self) -> None:
         where_am_i = Scenario(
-            "", "import sys\ndef run():\n    raise SystemExit(repr(sys.path[1:]))\n", 1,
-            box(TERMINATED, repr(["@LIB@/library.zip", "@LIB@"])))
+            "",
+            "import sys\ndef run():\n    raise SystemExit(repr(sys.path[1:]))\n",
+            1,
+            box(TERMINATED, repr(["@LIB@/library.zip", "@LIB@"])),
+        )
         moved = os.path.join(self.workspace, "moved elsewhere")
         os.rename(self.directory, moved)
         with self.subTest("moved installation"):
@@ -578,15 +891,26 @@ class Installation(LauncherTest):
         1056 bytes. Whatever does not fit is refused, never cut short."""
         cases = [
             ("program path of 256 characters", 256, "ü", 0, ""),
-            ("program path of 257 characters", 257, "ü", 1,
-             fatal("Unable to get executable name!")),
-            ("search path text beyond its buffer", 250, "日", 1,
-             fatal("Unable to convert path to string!")),
+            (
+                "program path of 257 characters",
+                257,
+                "ü",
+                1,
+                fatal("Unable to get executable name!"),
+            ),
+            (
+                "search path text beyond its buffer",
+                250,
+                "日",
+                1,
+                fatal("Unable to convert path to string!"),
+            ),
         ]
         for name, length, filler, status, stderr in cases:
             with self.subTest(name):
-                directory = long_directory(os.path.join(self.workspace, name.replace(" ", "_")),
-                                           length, filler)
+                directory = long_directory(
+                    os.path.join(self.workspace, name.replace(" ", "_")), length, filler
+                )
                 os.makedirs(directory)
                 shutil.copy2(os.path.join(self.directory, "quorvel"), directory)
                 os.symlink(os.path.join(self.directory, "lib"), os.path.join(directory, "lib"))
@@ -608,8 +932,14 @@ class Hardening(LauncherTest):
                 argv0 = resolve(start.argv0, directory)
                 env = {"PATH": f"{directory}:/usr/bin:/bin"} if start.through_path else None
                 scenario = Scenario(start.name, WHERE_FROM, 1, imported_from(argv0))
-                self.check(scenario, directory, argv0=argv0, cwd=cwd, env=env,
-                           through_path=start.through_path)
+                self.check(
+                    scenario,
+                    directory,
+                    argv0=argv0,
+                    cwd=cwd,
+                    env=env,
+                    through_path=start.through_path,
+                )
 
     def test_damaged_runtime_archive(self) -> None:
         for name, damage, status, stderr in ARCHIVES:
@@ -632,10 +962,14 @@ class Hardening(LauncherTest):
 def interpreter_runtimes(program: str) -> set:
     """The interpreter's shared libraries that program names, which the
     installation must hold (none when it carries the interpreter itself)."""
-    dynamic = subprocess.run(["readelf", "-d", program], capture_output=True, text=True,
-                             check=True).stdout
-    return {line.split("[", 1)[1].rstrip("]") for line in dynamic.splitlines()
-            if "(NEEDED)" in line and "[libpython" in line}
+    dynamic = subprocess.run(
+        ["readelf", "-d", program], capture_output=True, text=True, check=True
+    ).stdout
+    return {
+        line.split("[", 1)[1].rstrip("]")
+        for line in dynamic.splitlines()
+        if "(NEEDED)" in line and "[libpython" in line
+    }
 
 
 def long_directory(workspace: str, length: int, filler: str) -> str:

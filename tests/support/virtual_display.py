@@ -12,9 +12,21 @@ def start_xvfb() -> Tuple[subprocess.Popen, str]:
     cannot connect."""
     read_end, write_end = os.pipe()
     server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-         "-noreset"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        [
+            "Xvfb",
+            "-displayfd",
+            str(write_end),
+            "-screen",
+            "0",
+            "1024x768x24",
+            "-nolisten",
+            "tcp",
+            "-noreset",
+        ],
+        pass_fds=(write_end,),
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+    )
     os.close(write_end)
     with os.fdopen(read_end) as announced:
         number = announced.readline().strip()

@@ -35,11 +35,19 @@ BLAS_DIR = os.path.join(EMBED_DIR, "blas")
 FORTRAN_DIR = os.path.join(EMBED_DIR, "fortran")
 TIMEOUT = 120
 
-STDLIB = {"os.pyc": b"os", "ntpath.pyc": b"ntpath", "encodings/__init__.pyc": b"encodings",
-          "encodings/utf_8.pyc": b"utf_8"}
-APP = {"__startup__.py": "import helper\ndef run():\n    helper.greet()\n",
-       "helper.py": "def greet():\n    print('hello')\n",
-       "tools/__init__.py": "", "tools/data.json": "{}\n", "notes.txt": "not a module\n"}
+STDLIB = {
+    "os.pyc": b"os",
+    "ntpath.pyc": b"ntpath",
+    "encodings/__init__.pyc": b"encodings",
+    "encodings/utf_8.pyc": b"utf_8",
+}
+APP = {
+    "__startup__.py": "import helper\ndef run():\n    helper.greet()\n",
+    "helper.py": "def greet():\n    print('hello')\n",
+    "tools/__init__.py": "",
+    "tools/data.json": "{}\n",
+    "notes.txt": "not a module\n",
+}
 
 # The DLLs that the stand-ins and the built files may take from the system.
 SYSTEM = {"kernel32.dll", "msvcrt.dll", "user32.dll", "shlwapi.dll"}
@@ -81,7 +89,7 @@ def write_package(path, dll_name="python38.dll", machine=None, drop=()):
                 name = dll_name
                 if machine is not None:
                     header = struct.unpack_from("<I", data, 0x3C)[0]
-                    data = data[:header + 4] + struct.pack("<H", machine) + data[header + 6:]
+                    data = data[: header + 4] + struct.pack("<H", machine) + data[header + 6 :]
             package.writestr(name, data)
         package.writestr(stem + ".zip", stdlib.getvalue())
         package.writestr(stem + "._pth", stem + ".zip\n.\n")
@@ -148,9 +156,19 @@ class AssembleTest(unittest.TestCase):
 
     def pack(self, *options, app=None, package=None):
         return subprocess.run(
-            [sys.executable, PACK_APP, "--runtime", package or self.package, *options,
-             app or self.app, self.folder],
-            capture_output=True, text=True, timeout=TIMEOUT)
+            [
+                sys.executable,
+                PACK_APP,
+                "--runtime",
+                package or self.package,
+                *options,
+                app or self.app,
+                self.folder,
+            ],
+            capture_output=True,
+            text=True,
+            timeout=TIMEOUT,
+        )
 
     def assert_folder_assembled(self):
         files = folder_files(self.folder)
@@ -171,18 +189,27 @@ class AssembleTest(unittest.TestCase):
         self.assertEqual(members, {**STDLIB, **application})
         compile(startup, "__startup__.py", "exec")
         ran = subprocess.run(
-            [sys.executable, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[1]); "
-             "import __startup__; __startup__.run(); print(sys.frozen)",
-             os.path.join(self.folder, "lib", "library.zip")],
-            capture_output=True, text=True, timeout=TIMEOUT)
+            [
+                sys.executable,
+                "-I",
+                "-c",
+                "import sys; sys.path.insert(0, sys.argv[1]); "
+                "import __startup__; __startup__.run(); print(sys.frozen)",
+                os.path.join(self.folder, "lib", "library.zip"),
+            ],
+            capture_output=True,
+            text=True,
+            timeout=TIMEOUT,
+        )
         self.assertEqual((ran.stdout, ran.stderr), ("hello\nTrue\n", ""))
 
     def assert_imports_resolve(self):
         """Every import of every shipped PE file names a system DLL or a
         shipped file that exports each name taken from it; what the
         program loads before it names lib/ lies beside it."""
-        shipped = {os.path.basename(r).lower(): r for r in EXPECTED_FOLDER
-                   if r != "lib/library.zip"}
+        shipped = {
+            os.path.basename(r).lower(): r for r in EXPECTED_FOLDER if r != "lib/library.zip"
+        }
         beside_program = set()
         pending = ["quorvel.exe"]
         while pending:
@@ -210,8 +237,12 @@ class AssembleTest(unittest.TestCase):
             os.unlink(log)
         environment = dict(os.environ)
         environment.pop("QUORVEL_FAKE_RUN", None)
-        completed = subprocess.run(EMULATOR + [os.path.join(self.folder, "quorvel.exe")],
-                                   cwd=work, env=environment, timeout=TIMEOUT)
+        completed = subprocess.run(
+            EMULATOR + [os.path.join(self.folder, "quorvel.exe")],
+            cwd=work,
+            env=environment,
+            timeout=TIMEOUT,
+        )
         with open(log) as f:
             return completed.returncode, f.read().splitlines()
 
@@ -252,8 +283,13 @@ class AssembleTest(unittest.TestCase):
         shadowing = os.path.join(self.tmp.name, "shadowing")
         write_files(shadowing, {**APP, "ntpath.py": ""})
         too_new = os.path.join(self.tmp.name, "too-new")
-        write_files(too_new, {**APP, "helper.py": "def greet(x):\n    match x:\n"
-                              "        case 1:\n            pass\n"})
+        write_files(
+            too_new,
+            {
+                **APP,
+                "helper.py": "def greet(x):\n    match x:\n" "        case 1:\n            pass\n",
+            },
+        )
         native = ["--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR]
         # name, options, package (default: the good one), app, part of the message
         cases = [
@@ -263,21 +299,51 @@ class AssembleTest(unittest.TestCase):
             ("32-bit", native, x86, None, "a package for 32-bit x86, not x86-64 (python38.dll)"),
             ("ARM64", native, arm, None, "a package for ARM64, not x86-64"),
             ("other version", native, newer, None, "quorvel.exe links python38.dll"),
-            ("no BLAS", [], None, None,
-             "libblas.dll, needed by blaswrap.dll, is not in %s, in %s or in a --native-path "
-             "directory (none given)" % (self.package, self.folder)),
-            ("no BLAS run-time", ["--native-path", BLAS_DIR], None, None,
-             "libgfortran-5.dll, needed by libblas.dll, is not in %s, in %s or in a --native-path "
-             "directory (%s)" % (self.package, self.folder, BLAS_DIR)),
-            ("standard-library name", native, None, shadowing,
-             "module names taken by the standard library of python38.dll: ntpath"),
+            (
+                "no BLAS",
+                [],
+                None,
+                None,
+                "libblas.dll, needed by blaswrap.dll, is not in %s, in %s or in a --native-path "
+                "directory (none given)" % (self.package, self.folder),
+            ),
+            (
+                "no BLAS run-time",
+                ["--native-path", BLAS_DIR],
+                None,
+                None,
+                "libgfortran-5.dll, needed by libblas.dll, is not in %s, in %s or in a --native-path "
+                "directory (%s)" % (self.package, self.folder, BLAS_DIR),
+            ),
+            (
+                "standard-library name",
+                native,
+                None,
+                shadowing,
+                "module names taken by the standard library of python38.dll: ntpath",
+            ),
             ("syntax of a later Python", native, None, too_new, "for Python 3.8"),
-            ("folder inside the application", native, None, self.tmp.name,
-             "the installation lies inside the application directory"),
-            ("--path", native + ["--path", self.tmp.name], None, None,
-             "--path does not apply with --runtime"),
-            ("a package for Linux", native + ["--archive", os.path.join(self.tmp.name, "a.deb")],
-             None, None, "a.deb: a Windows folder is shipped as a .zip archive"),
+            (
+                "folder inside the application",
+                native,
+                None,
+                self.tmp.name,
+                "the installation lies inside the application directory",
+            ),
+            (
+                "--path",
+                native + ["--path", self.tmp.name],
+                None,
+                None,
+                "--path does not apply with --runtime",
+            ),
+            (
+                "a package for Linux",
+                native + ["--archive", os.path.join(self.tmp.name, "a.deb")],
+                None,
+                None,
+                "a.deb: a Windows folder is shipped as a .zip archive",
+            ),
         ]
         before = folder_files(self.folder)
         for name, options, package, app, message in cases:
@@ -293,21 +359,35 @@ class AssembleTest(unittest.TestCase):
     def test_archive_is_the_folder_under_one_top_level_folder(self):
         archives = [os.path.join(self.tmp.name, name) for name in ("first.zip", "second.zip")]
         for archive in archives:
-            packed = self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR,
-                               "--archive", archive, "--name", "Demo App")
+            packed = self.pack(
+                "--native-path",
+                BLAS_DIR,
+                "--native-path",
+                FORTRAN_DIR,
+                "--archive",
+                archive,
+                "--name",
+                "Demo App",
+            )
             self.assertEqual(packed.returncode, 0, packed.stderr)
         with open(archives[0], "rb") as first, open(archives[1], "rb") as second:
             self.assertEqual(first.read(), second.read(), "two packs give the same bytes")
         with zipfile.ZipFile(archives[0]) as archive:
-            members = {info.filename: archive.read(info) for info in archive.infolist()
-                       if not info.is_dir()}
-        self.assertEqual(members, {"Demo App/" + relative: data
-                                   for relative, data in folder_files(self.folder).items()})
+            members = {
+                info.filename: archive.read(info)
+                for info in archive.infolist()
+                if not info.is_dir()
+            }
+        self.assertEqual(
+            members,
+            {"Demo App/" + relative: data for relative, data in folder_files(self.folder).items()},
+        )
 
     def test_interruption_leaves_the_folder_as_it_was(self):
         # A first assembly, so that there is an old folder to keep.
-        self.assertEqual(self.pack("--native-path", BLAS_DIR, "--native-path",
-                                   FORTRAN_DIR).returncode, 0)
+        self.assertEqual(
+            self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR).returncode, 0
+        )
         before = folder_files(self.folder)
         write_files(self.app, {"helper.py": "def greet():\n    print('changed')\n"})
         real_rename = os.rename
@@ -322,10 +402,18 @@ class AssembleTest(unittest.TestCase):
 
         # name, what is replaced, the replacement, the exception that follows
         cases = [
-            ("while the archive is written", "quorvel_pack.windows.write_library",
-             interrupted_write, KeyboardInterrupt),
-            ("when the new folder moves in", "quorvel_pack.windows.os.rename",
-             second_rename_fails, OSError),
+            (
+                "while the archive is written",
+                "quorvel_pack.windows.write_library",
+                interrupted_write,
+                KeyboardInterrupt,
+            ),
+            (
+                "when the new folder moves in",
+                "quorvel_pack.windows.os.rename",
+                second_rename_fails,
+                OSError,
+            ),
         ]
         args = argparse.Namespace(runtime=self.package, native_path=[], entry=None, source=False)
         for name, target, replacement, raised in cases:
@@ -349,17 +437,31 @@ class AssembleTest(unittest.TestCase):
                 args = argparse.Namespace(entry=None, source=as_source)
                 members = dict(windows.application_members(self.app, runtime, set(), args))
                 modules = {n for n in members if n.endswith((".py", ".pyc"))}
-                self.assertEqual(modules, {n + suffix for n in (
-                    "__startup__", "__app_startup__", "helper", "tools/__init__")})
+                self.assertEqual(
+                    modules,
+                    {
+                        n + suffix
+                        for n in ("__startup__", "__app_startup__", "helper", "tools/__init__")
+                    },
+                )
                 library = os.path.join(self.tmp.name, "library.zip")
                 with zipfile.ZipFile(library, "w") as archive:
                     for name, data in members.items():
                         archive.writestr(name, data)
                 if version == here:
                     ran = subprocess.run(
-                        [sys.executable, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[1]); "
-                         "import __startup__; __startup__.run()", library],
-                        capture_output=True, text=True, timeout=TIMEOUT)
+                        [
+                            sys.executable,
+                            "-I",
+                            "-c",
+                            "import sys; sys.path.insert(0, sys.argv[1]); "
+                            "import __startup__; __startup__.run()",
+                            library,
+                        ],
+                        capture_output=True,
+                        text=True,
+                        timeout=TIMEOUT,
+                    )
                     self.assertEqual((ran.stdout, ran.stderr), ("hello\n", ""))
 
     def test_refuses_a_folder_holding_other_files(self):
@@ -372,16 +474,26 @@ class AssembleTest(unittest.TestCase):
 
 class PEReaderTest(unittest.TestCase):
     def test_agrees_with_pefile_on_every_built_file(self):
-        paths = [os.path.join(d, n) for d in (os.path.join(INSTALLATION, "lib"), INSTALLATION,
-                                              PACKAGE_DIR, BLAS_DIR, FORTRAN_DIR)
-                 for n in sorted(os.listdir(d)) if n.endswith((".exe", ".dll", ".pyd"))]
+        paths = [
+            os.path.join(d, n)
+            for d in (
+                os.path.join(INSTALLATION, "lib"),
+                INSTALLATION,
+                PACKAGE_DIR,
+                BLAS_DIR,
+                FORTRAN_DIR,
+            )
+            for n in sorted(os.listdir(d))
+            if n.endswith((".exe", ".dll", ".pyd"))
+        ]
         self.assertIn(os.path.join(INSTALLATION, "quorvel.exe"), paths)
         for path in paths:
             with self.subTest(os.path.basename(path)):
                 reference = pefile.PE(path)
                 dlls = [e.dll.decode() for e in getattr(reference, "DIRECTORY_ENTRY_IMPORT", [])]
-                dlls += [e.dll.decode()
-                         for e in getattr(reference, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+                dlls += [
+                    e.dll.decode() for e in getattr(reference, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
+                ]
                 self.assertEqual(pe.read(path), (reference.FILE_HEADER.Machine, tuple(dlls)))
 
     def test_refuses_what_is_not_a_pe_image(self):
@@ -392,8 +504,8 @@ class PEReaderTest(unittest.TestCase):
             ("empty", b""),
             ("text", b"plain text, long enough to hold a header offset" * 4),
             ("cut after the DOS header", program[:header]),
-            ("no PE signature", program[:header] + b"NE\0\0" + program[header + 4:]),
-            ("cut inside the sections", program[:header + 300]),
+            ("no PE signature", program[:header] + b"NE\0\0" + program[header + 4 :]),
+            ("cut inside the sections", program[: header + 300]),
         ]
         for name, data in cases:
             with self.subTest(name):

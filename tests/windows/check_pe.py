@@ -52,9 +52,18 @@ PROGRAM_SYSTEM_IMPORTS = {
 ICON_SIZES = [256, 128, 96, 64, 48, 32, 16]
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
-VERSION_KEYS = ["Comments", "CompanyName", "FileDescription", "FileVersion", "InternalName",
-                "LegalCopyright", "LegalTrademarks", "OriginalFilename", "ProductName",
-                "ProductVersion"]
+VERSION_KEYS = [
+    "Comments",
+    "CompanyName",
+    "FileDescription",
+    "FileVersion",
+    "InternalName",
+    "LegalCopyright",
+    "LegalTrademarks",
+    "OriginalFilename",
+    "ProductName",
+    "ProductVersion",
+]
 STRING_TABLE_KEY = "040904E4"
 TRANSLATION = struct.pack("<HH", 0x0409, 1252)
 
@@ -63,23 +72,41 @@ MANIFEST_DECLARATION = b'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 # (tag, attributes, children): the whole element tree, nesting included.
-MANIFEST_TREE = (ASM_V1 + "assembly", {"manifestVersion": "1.0"}, [
-    (ASM_V3 + "trustInfo", {}, [
-        (ASM_V3 + "security", {}, [
-            (ASM_V3 + "requestedPrivileges", {}, [
-                (ASM_V3 + "requestedExecutionLevel",
-                 {"level": "asInvoker", "uiAccess": "false"}, []),
-            ]),
-        ]),
-    ]),
-])
+MANIFEST_TREE = (
+    ASM_V1 + "assembly",
+    {"manifestVersion": "1.0"},
+    [
+        (
+            ASM_V3 + "trustInfo",
+            {},
+            [
+                (
+                    ASM_V3 + "security",
+                    {},
+                    [
+                        (
+                            ASM_V3 + "requestedPrivileges",
+                            {},
+                            [
+                                (
+                                    ASM_V3 + "requestedExecutionLevel",
+                                    {"level": "asInvoker", "uiAccess": "false"},
+                                    [],
+                                ),
+                            ],
+                        ),
+                    ],
+                ),
+            ],
+        ),
+    ],
+)
 
 
 def read_names(path: str) -> List[str]:
     """The names of a list file: the first word of each line that is not a comment."""
     with open(path, encoding="ascii") as listing:
-        return [line.split()[0] for line in listing
-                if line.strip() and not line.startswith("#")]
+        return [line.split()[0] for line in listing if line.strip() and not line.startswith("#")]
 
 
 def four_part_version(version: str) -> Tuple[int, int, int, int]:
@@ -167,7 +194,8 @@ class ProgramImage(Deliverable):
         self.assertEqual(header.Subsystem, 2)
         self.assertEqual((header.MajorSubsystemVersion, header.MinorSubsystemVersion), (6, 0))
         self.assertEqual(
-            (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion), (6, 0))
+            (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion), (6, 0)
+        )
 
     def test_image_flags_exactly(self):
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
@@ -175,17 +203,23 @@ class ProgramImage(Deliverable):
 
     def test_file_header_flags(self):
         flags = self.pe.FILE_HEADER.Characteristics
-        for bit, present in [(EXECUTABLE_IMAGE, True), (LARGE_ADDRESS_AWARE, True),
-                             (RELOCS_STRIPPED, False), (DLL, False)]:
+        for bit, present in [
+            (EXECUTABLE_IMAGE, True),
+            (LARGE_ADDRESS_AWARE, True),
+            (RELOCS_STRIPPED, False),
+            (DLL, False),
+        ]:
             with self.subTest(bit=hex(bit)):
                 self.assertEqual(bool(flags & bit), present, hex(flags))
 
     def test_relocatable_with_base_relocations(self):
         directory = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
-            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]
+        ]
         self.assertGreater(directory.Size, 0, "no base relocation directory")
-        self.assertTrue(getattr(self.pe, "DIRECTORY_ENTRY_BASERELOC", None),
-                        "empty base relocation directory")
+        self.assertTrue(
+            getattr(self.pe, "DIRECTORY_ENTRY_BASERELOC", None), "empty base relocation directory"
+        )
 
     def test_stack_reserve_and_commit(self):
         header = self.pe.OPTIONAL_HEADER
@@ -195,8 +229,11 @@ class ProgramImage(Deliverable):
 class ProgramImports(Deliverable):
     def test_imports_only_the_system_the_universal_crt_and_the_listed_dlls(self):
         allowed = set(PROGRAM_SYSTEM_IMPORTS) | {dll for dll, _ in self.options.imports}
-        unexpected = [dll for dll in imports_by_dll(self.pe)
-                      if dll not in allowed and not dll.startswith(UCRT_PREFIX)]
+        unexpected = [
+            dll
+            for dll in imports_by_dll(self.pe)
+            if dll not in allowed and not dll.startswith(UCRT_PREFIX)
+        ]
         self.assertEqual(unexpected, [])
 
     def test_takes_the_system_routines_it_calls(self):
@@ -246,38 +283,54 @@ class ProgramResources(Deliverable):
                 entry = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * index)
                 width, height, colours, reserved, planes, bits, length, image_id = entry
                 dim = 0 if size == 256 else size
-                self.assertEqual((width, height, colours, reserved, planes, bits, image_id),
-                                 (dim, dim, 0, 0, 1, 32, ident))
+                self.assertEqual(
+                    (width, height, colours, reserved, planes, bits, image_id),
+                    (dim, dim, 0, 0, 1, 32, ident),
+                )
                 image = self.resource(RT_ICON, ident, LANG_NEUTRAL)
                 self.assertIsNotNone(image)
                 self.assertEqual(length, len(image))
                 if size == 256:
                     self.assertEqual(image[:8], PNG_SIGNATURE)
-                    self.assertEqual(struct.unpack_from(">4sIIBB", image, 12),
-                                     (b"IHDR", 256, 256, 8, 6))
+                    self.assertEqual(
+                        struct.unpack_from(">4sIIBB", image, 12), (b"IHDR", 256, 256, 8, 6)
+                    )
                 else:
                     self.assertEqual(len(image), bitmap_size(size))
-                    self.assertEqual(struct.unpack_from("<IiiHHII", image),
-                                     (40, size, 2 * size, 1, 32, 0, size * size * 4))
+                    self.assertEqual(
+                        struct.unpack_from("<IiiHHII", image),
+                        (40, size, 2 * size, 1, 32, 0, size * size * 4),
+                    )
 
     def test_version_block_fixed_part(self):
         major, minor, patch, build = four_part_version(self.options.version)
         infos = getattr(self.pe, "VS_FIXEDFILEINFO", None)
         self.assertTrue(infos, "no fixed version information")
         expected = {
-            "Signature": 0xFEEF04BD, "StrucVersion": 0x00010000,
-            "FileVersionMS": major << 16 | minor, "FileVersionLS": patch << 16 | build,
-            "ProductVersionMS": major << 16 | minor, "ProductVersionLS": patch << 16 | build,
-            "FileFlagsMask": 0x3F, "FileFlags": 0, "FileOS": 0x00040004,
-            "FileType": 1, "FileSubtype": 0, "FileDateMS": 0, "FileDateLS": 0,
+            "Signature": 0xFEEF04BD,
+            "StrucVersion": 0x00010000,
+            "FileVersionMS": major << 16 | minor,
+            "FileVersionLS": patch << 16 | build,
+            "ProductVersionMS": major << 16 | minor,
+            "ProductVersionLS": patch << 16 | build,
+            "FileFlagsMask": 0x3F,
+            "FileFlags": 0,
+            "FileOS": 0x00040004,
+            "FileType": 1,
+            "FileSubtype": 0,
+            "FileDateMS": 0,
+            "FileDateLS": 0,
         }
         for field, value in expected.items():
             with self.subTest(field=field):
                 self.assertEqual(getattr(infos[0], field), value)
 
     def string_tables(self) -> List[Tuple[str, List[Tuple[str, str]]]]:
-        return [(table.LangID.decode(), [(k.decode(), v.decode()) for k, v in table.entries.items()])
-                for info in self.pe.FileInfo[0] for table in getattr(info, "StringTable", [])]
+        return [
+            (table.LangID.decode(), [(k.decode(), v.decode()) for k, v in table.entries.items()])
+            for info in self.pe.FileInfo[0]
+            for table in getattr(info, "StringTable", [])
+        ]
 
     def test_string_table_keys_and_values(self):
         tables = self.string_tables()
@@ -286,10 +339,16 @@ class ProgramResources(Deliverable):
         self.assertEqual([key for key, _ in entries], VERSION_KEYS)
         version = ".".join(str(part) for part in four_part_version(self.options.version))
         values = dict(entries)
-        expected = {"Comments": "", "CompanyName": "", "FileVersion": version,
-                    "InternalName": "quorvel.exe", "LegalTrademarks": "",
-                    "OriginalFilename": "quorvel.exe", "ProductName": "quorvel",
-                    "ProductVersion": version}
+        expected = {
+            "Comments": "",
+            "CompanyName": "",
+            "FileVersion": version,
+            "InternalName": "quorvel.exe",
+            "LegalTrademarks": "",
+            "OriginalFilename": "quorvel.exe",
+            "ProductName": "quorvel",
+            "ProductVersion": version,
+        }
         for key, value in expected.items():
             with self.subTest(key=key):
                 self.assertEqual(values[key], value)
@@ -307,7 +366,9 @@ class ProgramResources(Deliverable):
         value_start = key_end + (-(key_end - start) % 4)
         self.assertEqual(variables[0].ValueLength, len(TRANSLATION))
         self.assertEqual(variables[0].Length, value_start - start + len(TRANSLATION))
-        self.assertEqual(self.pe.__data__[value_start:value_start + len(TRANSLATION)], TRANSLATION)
+        self.assertEqual(
+            self.pe.__data__[value_start : value_start + len(TRANSLATION)], TRANSLATION
+        )
 
     def manifest(self) -> bytes:
         data = self.resource(RT_MANIFEST, 1, LANG_EN_US)
@@ -323,7 +384,10 @@ class ProgramResources(Deliverable):
     def test_manifest_line_ends_are_crlf(self):
         data = self.manifest()
         self.assertTrue(data.endswith(b"\r\n"))
-        for lone, rest in [(b"\n", data.replace(b"\r\n", b"")), (b"\r", data.replace(b"\r\n", b""))]:
+        for lone, rest in [
+            (b"\n", data.replace(b"\r\n", b"")),
+            (b"\r", data.replace(b"\r\n", b"")),
+        ]:
             with self.subTest(lone=lone):
                 self.assertNotIn(lone, rest)
 
@@ -338,8 +402,13 @@ def parse_options(argv: List[str]) -> argparse.Namespace:
     parser.add_argument("kind", choices=["library", "program"])
     parser.add_argument("file")
     parser.add_argument("--exports", help="list of the library's exports")
-    parser.add_argument("--imports", action="append", default=[], metavar="DLL=LIST",
-                        help="list of what the file takes from DLL (repeatable)")
+    parser.add_argument(
+        "--imports",
+        action="append",
+        default=[],
+        metavar="DLL=LIST",
+        help="list of what the file takes from DLL (repeatable)",
+    )
     parser.add_argument("--version", help="the program's version, up to four parts")
     parser.add_argument("--manifest", help="the manifest source that the program must embed")
     options = parser.parse_args(argv)

@@ -35,15 +35,32 @@ LONG_PROGRAM_PATH = 257
 
 # name, QUORVEL_FAKE_RUN, program path length or None, caption, text, status
 CASES = [
-    ("fatal_error", None, LONG_PROGRAM_PATH,
-     "Zundrel Fatal Error", "Unable to get executable name!", 1),
-    ("system_exit_text", "exit-text:Stopped at step 3 \u2014 see the log", None,
-     "Zundrel: Application Terminated", "Stopped at step 3 \u2014 see the log", 1),
-    ("traceback", "raise:no data in 'input.csv'", None,
-     "Zundrel: Python error in main script",
-     "Traceback (most recent call last):\n"
-     "  File \"__startup__.py\", line 2, in run\n"
-     "ValueError: no data in 'input.csv'\n", 1),
+    (
+        "fatal_error",
+        None,
+        LONG_PROGRAM_PATH,
+        "Zundrel Fatal Error",
+        "Unable to get executable name!",
+        1,
+    ),
+    (
+        "system_exit_text",
+        "exit-text:Stopped at step 3 \u2014 see the log",
+        None,
+        "Zundrel: Application Terminated",
+        "Stopped at step 3 \u2014 see the log",
+        1,
+    ),
+    (
+        "traceback",
+        "raise:no data in 'input.csv'",
+        None,
+        "Zundrel: Python error in main script",
+        "Traceback (most recent call last):\n"
+        '  File "__startup__.py", line 2, in run\n'
+        "ValueError: no data in 'input.csv'\n",
+        1,
+    ),
 ]
 
 OPTIONS = argparse.Namespace()
@@ -72,14 +89,22 @@ def visible_windows(display: str, caption: str) -> list:
     found = subprocess.run(
         ["xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(caption)],
         env={"DISPLAY": display, "PATH": os.environ["PATH"]},
-        capture_output=True, text=True, timeout=TIMEOUT)
+        capture_output=True,
+        text=True,
+        timeout=TIMEOUT,
+    )
     return found.stdout.split()
 
 
 def xdotool(display: str, *arguments: str) -> str:
-    done = subprocess.run(["xdotool", *arguments],
-                          env={"DISPLAY": display, "PATH": os.environ["PATH"]},
-                          capture_output=True, text=True, timeout=TIMEOUT, check=True)
+    done = subprocess.run(
+        ["xdotool", *arguments],
+        env={"DISPLAY": display, "PATH": os.environ["PATH"]},
+        capture_output=True,
+        text=True,
+        timeout=TIMEOUT,
+        check=True,
+    )
     return done.stdout.strip()
 
 
@@ -97,8 +122,12 @@ class MessageBoxesTest(unittest.TestCase):
     @classmethod
     def stop_wine(cls):
         # The test runs alone (RUN_SERIAL), so the prefix's server is ours.
-        subprocess.run(OPTIONS.emulator[:-1] + [OPTIONS.wineserver, "-k"],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=TIMEOUT)
+        subprocess.run(
+            OPTIONS.emulator[:-1] + [OPTIONS.wineserver, "-k"],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            timeout=TIMEOUT,
+        )
 
     @staticmethod
     def stop_display(xvfb):
@@ -140,9 +169,13 @@ class MessageBoxesTest(unittest.TestCase):
             # Into a file, not a pipe: wine's helper processes that a program
             # starts may inherit the pipe and hold it open.
             with tempfile.TemporaryFile() as output:
-                reader = subprocess.run(OPTIONS.emulator + [OPTIONS.box_text, caption],
-                                        env=environment, stdout=output,
-                                        stderr=subprocess.DEVNULL, timeout=TIMEOUT)
+                reader = subprocess.run(
+                    OPTIONS.emulator + [OPTIONS.box_text, caption],
+                    env=environment,
+                    stdout=output,
+                    stderr=subprocess.DEVNULL,
+                    timeout=TIMEOUT,
+                )
                 output.seek(0)
                 read = output.read().decode("utf-8")
             self.assertEqual(reader.returncode, 0, "box_text found no box titled %r" % caption)

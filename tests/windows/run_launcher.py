@@ -50,12 +50,27 @@ class Case(NamedTuple):
 
 CASES = [
     # run() returns: everything released newest first, then finalised.
-    Case("returns", None, 0, STARTED + [
-        "import __startup__", "call run with no arguments", "release result", "release run",
-        "release __startup__", "finalize"]),
+    Case(
+        "returns",
+        None,
+        0,
+        STARTED
+        + [
+            "import __startup__",
+            "call run with no arguments",
+            "release result",
+            "release run",
+            "release __startup__",
+            "finalize",
+        ],
+    ),
     # SystemExit(7): the process ends inside Py_Exit with the code.
-    Case("system_exit", "exit:7", 7, STARTED + [
-        "import __startup__", "call run with no arguments", "exit 7"]),
+    Case(
+        "system_exit",
+        "exit:7",
+        7,
+        STARTED + ["import __startup__", "call run with no arguments", "exit 7"],
+    ),
     # Refused with the fatal box before the interpreter starts.
     Case("delimiter_in_directory", None, 1, [], directory="App;Semi", runtime_beside=False),
     Case("archive_missing", None, 1, [], archive=False),
@@ -100,8 +115,12 @@ class LauncherRuns(unittest.TestCase):
             env["WINEPATH"] = windows_path(runtime)
         completed = subprocess.run(
             OPTIONS.emulator + [os.path.join(install, "quorvel.exe"), "*.txt", "a b"],
-            cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            timeout=120)
+            cwd=cwd,
+            env=env,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            timeout=120,
+        )
 
         log_path = os.path.join(cwd, "interpreter.log")
         actual = []

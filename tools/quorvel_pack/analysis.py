@@ -29,8 +29,15 @@ SOURCE_SUFFIXES = tuple(importlib.machinery.SOURCE_SUFFIXES)
 EXTENSION_SUFFIXES = tuple(importlib.machinery.EXTENSION_SUFFIXES)
 # Left behind without a refusal, each listed: caches and version-control or
 # editor files, which belong to the developer's copy, not to the application.
-NOT_SHIPPED_NAMES = {"__pycache__", ".git", ".hg", ".svn", ".mypy_cache", ".pytest_cache",
-                     ".DS_Store"}
+NOT_SHIPPED_NAMES = {
+    "__pycache__",
+    ".git",
+    ".hg",
+    ".svn",
+    ".mypy_cache",
+    ".pytest_cache",
+    ".DS_Store",
+}
 NOT_SHIPPED_SUFFIXES = (".pyc", ".pyo", "~", ".swp")
 
 # Roots of every installation: what the runtime imports while it starts (the
@@ -86,8 +93,9 @@ def _utf8(name: str) -> bool:
     return True
 
 
-def module_of(relative: str, extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES) \
-        -> Tuple[Optional[str], str]:
+def module_of(
+    relative: str, extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES
+) -> Tuple[Optional[str], str]:
     """(module name, role) of a file by its path (with /), None for data.
     extension_suffixes: those of the target platform's extension modules."""
     parts = relative.split("/")
@@ -103,8 +111,9 @@ def module_of(relative: str, extension_suffixes: Tuple[str, ...] = EXTENSION_SUF
     return None, "data"
 
 
-def application_files(app_dir: str,
-                      extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES) -> List[AppFile]:
+def application_files(
+    app_dir: str, extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES
+) -> List[AppFile]:
     """Every file below app_dir with its role; refuses names that cannot be
     shipped (not UTF-8, not valid module names) and symlinks leading out."""
     if not os.path.isdir(app_dir):
@@ -122,8 +131,10 @@ def application_files(app_dir: str,
             path = os.path.join(directory, name)
             relative = prefix + name
             if not _utf8(name):
-                raise PackError("%r: file name is not valid UTF-8"
-                                % os.fsencode(os.path.join(app_dir, relative)))
+                raise PackError(
+                    "%r: file name is not valid UTF-8"
+                    % os.fsencode(os.path.join(app_dir, relative))
+                )
             if "\\" in name:
                 raise PackError("%s: a backslash in a file name" % relative)
             if os.path.islink(path):
@@ -136,8 +147,9 @@ def application_files(app_dir: str,
             # are top-level modules.
             top_init = not prefix and name == "__init__.py"
             if name in NOT_SHIPPED_NAMES or name.endswith(NOT_SHIPPED_SUFFIXES) or top_init:
-                files.append(AppFile(relative + ("/" if os.path.isdir(path) else ""),
-                                     "skipped", None))
+                files.append(
+                    AppFile(relative + ("/" if os.path.isdir(path) else ""), "skipped", None)
+                )
                 continue
             if os.path.isdir(path):
                 walk(path, relative + "/")
@@ -178,9 +190,15 @@ def compile_source(path: str, display_name: str) -> object:
         return compile(source, display_name, "exec", dont_inherit=True)
     except (SyntaxError, ValueError) as error:
         line = getattr(error, "lineno", None)
-        raise PackError("%s%s: %s: %s" % (display_name, ":%d" % line if line else "",
-                                          type(error).__name__,
-                                          getattr(error, "msg", None) or error))
+        raise PackError(
+            "%s%s: %s: %s"
+            % (
+                display_name,
+                ":%d" % line if line else "",
+                type(error).__name__,
+                getattr(error, "msg", None) or error,
+            )
+        )
 
 
 def pyc_contents(code: object) -> bytes:
@@ -339,12 +357,16 @@ def c_module_imports(names: Iterable[str], python: str = sys.executable) -> Dict
         "    except Exception:\n"
         "        pass\n"
         "    found[name] = sorted(set(sys.modules) - before - {name})\n"
-        "print(json.dumps(found))\n")
-    result = subprocess.run([python, "-I", "-S", "-c", probe, *names],
-                            capture_output=True, text=True, timeout=120)
+        "print(json.dumps(found))\n"
+    )
+    result = subprocess.run(
+        [python, "-I", "-S", "-c", probe, *names], capture_output=True, text=True, timeout=120
+    )
     if result.returncode != 0:
-        raise PackError("probing the interpreter's C modules failed: %s"
-                        % result.stderr.strip().splitlines()[-1:])
+        raise PackError(
+            "probing the interpreter's C modules failed: %s"
+            % result.stderr.strip().splitlines()[-1:]
+        )
     return json.loads(result.stdout)
 
 
@@ -355,23 +377,31 @@ def check_entry(app_dir: str, files: List[AppFile], entry: Optional[str]) -> Tup
     if STARTUP not in modules or modules[STARTUP].relative != STARTUP + ".py":
         raise PackError("%s: no %s.py" % (app_dir, STARTUP))
     if APP_STARTUP in modules:
-        raise PackError("%s: the module name %s is the bundler's own"
-                        % (modules[APP_STARTUP].relative, APP_STARTUP))
+        raise PackError(
+            "%s: the module name %s is the bundler's own"
+            % (modules[APP_STARTUP].relative, APP_STARTUP)
+        )
     if entry:
         module, colon, function = entry.partition(":")
-        if not colon or not all(valid_module_part(p) for p in module.split(".")) \
-                or not valid_module_part(function):
+        if (
+            not colon
+            or not all(valid_module_part(p) for p in module.split("."))
+            or not valid_module_part(function)
+        ):
             raise PackError("--entry %s: expected MODULE:FUNCTION" % entry)
     else:
         module, function = STARTUP, "run"
     if module not in modules:
         raise PackError("--entry %s: no module %s in %s" % (entry, module, app_dir))
     if modules[module].role == "module":
-        code = compile_source(os.path.join(app_dir, *modules[module].relative.split("/")),
-                              modules[module].relative)
+        code = compile_source(
+            os.path.join(app_dir, *modules[module].relative.split("/")), modules[module].relative
+        )
         if not defines(code, function):
-            raise PackError("%s: defines no %s()%s" % (modules[module].relative, function,
-                                                       "" if entry else " (or give --entry)"))
+            raise PackError(
+                "%s: defines no %s()%s"
+                % (modules[module].relative, function, "" if entry else " (or give --entry)")
+            )
     return module, function
 
 
@@ -385,8 +415,11 @@ def defines(code: object, name: str) -> bool:
     return False
 
 
-def check_application(app_dir: str, entry: Optional[str] = None,
-                      extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES) -> Application:
+def check_application(
+    app_dir: str,
+    entry: Optional[str] = None,
+    extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES,
+) -> Application:
     """Reads and checks an application directory for an installation whose
     extension modules end in extension_suffixes (on Windows: (".pyd",));
     raises PackError on the first thing that cannot be shipped."""

@@ -133,8 +133,9 @@ def replacing(output: str):
     """The path of a new file beside output to write the archive to; renamed
     to output when the block completes, removed when it fails."""
     directory = os.path.dirname(os.path.abspath(output))
-    descriptor, partial = tempfile.mkstemp(dir=directory, prefix=".%s." % os.path.basename(output),
-                                           suffix=".part")
+    descriptor, partial = tempfile.mkstemp(
+        dir=directory, prefix=".%s." % os.path.basename(output), suffix=".part"
+    )
     os.close(descriptor)
     try:
         yield partial
@@ -159,10 +160,9 @@ def write_tar_gz(folder: str, output: str, top: str, left_out=()) -> None:
         entry.uname = entry.gname = "root"
         return entry
 
-    with replacing(output) as partial, open(partial, "wb") as raw, \
-            gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0,
-                          compresslevel=9) as zipped, \
-            tarfile.open(fileobj=zipped, mode="w", format=tarfile.PAX_FORMAT) as tar:
+    with replacing(output) as partial, open(partial, "wb") as raw, gzip.GzipFile(
+        filename="", mode="wb", fileobj=raw, mtime=0, compresslevel=9
+    ) as zipped, tarfile.open(fileobj=zipped, mode="w", format=tarfile.PAX_FORMAT) as tar:
         tar.addfile(info("", tarfile.DIRTYPE, 0o755))
         for member, path in members(folder, left_out):
             target = link_inside(folder, path) if os.path.islink(path) else None

@@ -32,50 +32,97 @@ EPILOG = """examples:
 
 def parse_arguments(argv: List[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
-        prog="pack-app", description=DESCRIPTION, epilog=EPILOG,
-        formatter_class=argparse.RawDescriptionHelpFormatter)
+        prog="pack-app",
+        description=DESCRIPTION,
+        epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     parser.add_argument("app_dir", help="directory holding __startup__.py and the rest")
     parser.add_argument("installation", help="installation directory (made by cmake --install)")
     analysis_group = parser.add_argument_group("what is shipped")
-    analysis_group.add_argument("--path", metavar="DIR", action="append", default=[],
-                                help="also find imported modules here (repeatable)")
-    analysis_group.add_argument("--include", metavar="MODULE", action="append", default=[],
-                                help="ship MODULE and what it imports (repeatable)")
-    analysis_group.add_argument("--exclude", metavar="MODULE", action="append", default=[],
-                                help="never ship MODULE or its submodules (repeatable)")
-    analysis_group.add_argument("--whole-stdlib", action="store_true",
-                                help="ship the whole standard library")
-    analysis_group.add_argument("--entry", metavar="MODULE:FUNCTION",
-                                help="what the launcher runs (default: __startup__:run)")
-    analysis_group.add_argument("--source", action="store_true",
-                                help="ship the application's sources, not bytecode "
-                                "(tracebacks then show source lines)")
-    analysis_group.add_argument("-v", "--verbose", action="store_true",
-                                help="also list the standard library's imports that serve "
-                                "other systems")
-    analysis_group.add_argument("--no-gc-freeze", dest="freeze_gc", action="store_false",
-                                help="leave the objects made at start-up to the cyclic "
-                                "garbage collector")
+    analysis_group.add_argument(
+        "--path",
+        metavar="DIR",
+        action="append",
+        default=[],
+        help="also find imported modules here (repeatable)",
+    )
+    analysis_group.add_argument(
+        "--include",
+        metavar="MODULE",
+        action="append",
+        default=[],
+        help="ship MODULE and what it imports (repeatable)",
+    )
+    analysis_group.add_argument(
+        "--exclude",
+        metavar="MODULE",
+        action="append",
+        default=[],
+        help="never ship MODULE or its submodules (repeatable)",
+    )
+    analysis_group.add_argument(
+        "--whole-stdlib", action="store_true", help="ship the whole standard library"
+    )
+    analysis_group.add_argument(
+        "--entry",
+        metavar="MODULE:FUNCTION",
+        help="what the launcher runs (default: __startup__:run)",
+    )
+    analysis_group.add_argument(
+        "--source",
+        action="store_true",
+        help="ship the application's sources, not bytecode " "(tracebacks then show source lines)",
+    )
+    analysis_group.add_argument(
+        "-v",
+        "--verbose",
+        action="store_true",
+        help="also list the standard library's imports that serve " "other systems",
+    )
+    analysis_group.add_argument(
+        "--no-gc-freeze",
+        dest="freeze_gc",
+        action="store_false",
+        help="leave the objects made at start-up to the cyclic " "garbage collector",
+    )
     shipping = parser.add_argument_group("shipping")
-    shipping.add_argument("--archive", metavar="FILE",
-                          help="also write the installation as FILE (.tar.gz, .zip or .deb)")
+    shipping.add_argument(
+        "--archive",
+        metavar="FILE",
+        help="also write the installation as FILE (.tar.gz, .zip or .deb)",
+    )
     shipping.add_argument("--name", help="the application's name (default: APP_DIR's name)")
     shipping.add_argument("--version", help="the package version (.deb)")
     shipping.add_argument("--summary", help="one-line description (.deb)")
     windows_group = parser.add_argument_group("Windows")
-    windows_group.add_argument("--runtime", metavar="EMBED.zip",
-                               help="the interpreter's embeddable package: DIR is a Windows "
-                               "installation made by cmake --install build-windows")
-    windows_group.add_argument("--native-path", metavar="DIR", action="append", default=[],
-                               help="where the outside DLLs are found (repeatable)")
+    windows_group.add_argument(
+        "--runtime",
+        metavar="EMBED.zip",
+        help="the interpreter's embeddable package: DIR is a Windows "
+        "installation made by cmake --install build-windows",
+    )
+    windows_group.add_argument(
+        "--native-path",
+        metavar="DIR",
+        action="append",
+        default=[],
+        help="where the outside DLLs are found (repeatable)",
+    )
     return parser.parse_args(argv)
 
 
 def options_of(args: argparse.Namespace) -> install.Options:
-    return install.Options(entry=args.entry, as_source=args.source, paths=tuple(args.path),
-                           includes=tuple(args.include), excludes=tuple(args.exclude),
-                           whole_stdlib=args.whole_stdlib, freeze_gc=args.freeze_gc,
-                           verbose=args.verbose)
+    return install.Options(
+        entry=args.entry,
+        as_source=args.source,
+        paths=tuple(args.path),
+        includes=tuple(args.include),
+        excludes=tuple(args.exclude),
+        whole_stdlib=args.whole_stdlib,
+        freeze_gc=args.freeze_gc,
+        verbose=args.verbose,
+    )
 
 
 def print_report(report: install.Report, installation: str) -> None:
@@ -83,10 +130,19 @@ def print_report(report: install.Report, installation: str) -> None:
         print("pack-app: not shipped: %s" % relative)
     for warning in report.warnings:
         print("pack-app: warning: %s" % warning, file=sys.stderr)
-    print("pack-app: %d modules (%d of the application), %d extension modules, %d libraries, "
-          "%d data files; lib/ holds %.1f MB in %s"
-          % (report.modules, report.app_modules, report.extensions, report.libraries,
-             report.data_files, report.total_bytes / 1e6, installation))
+    print(
+        "pack-app: %d modules (%d of the application), %d extension modules, %d libraries, "
+        "%d data files; lib/ holds %.1f MB in %s"
+        % (
+            report.modules,
+            report.app_modules,
+            report.extensions,
+            report.libraries,
+            report.data_files,
+            report.total_bytes / 1e6,
+            installation,
+        )
+    )
 
 
 def main(argv: List[str]) -> int:

@@ -14,8 +14,14 @@ import subprocess
 import tempfile
 
 from . import PackError
-from .archives import LEFT_OUT_OF_INSTALLATIONS, link_inside, members, normal_mode, replacing, \
-    source_date_epoch
+from .archives import (
+    LEFT_OUT_OF_INSTALLATIONS,
+    link_inside,
+    members,
+    normal_mode,
+    replacing,
+    source_date_epoch,
+)
 
 PROGRAM = "quorvel"  # the launcher's file name in an installation
 TIMEOUT = 600
@@ -29,10 +35,11 @@ def write_deb(installation: str, output: str, name: str, version, summary) -> No
     """Builds output, the package name of the installation."""
     check_fields(name, version, summary)
     if not os.path.isfile(os.path.join(installation, PROGRAM)):
-        raise PackError("%s: no %s program; a Debian package needs a Linux installation"
-                        % (installation, PROGRAM))
-    for tool, package in (("dpkg-deb", "dpkg"), ("dpkg-shlibdeps", "dpkg-dev"),
-                          ("dpkg", "dpkg")):
+        raise PackError(
+            "%s: no %s program; a Debian package needs a Linux installation"
+            % (installation, PROGRAM)
+        )
+    for tool, package in (("dpkg-deb", "dpkg"), ("dpkg-shlibdeps", "dpkg-dev"), ("dpkg", "dpkg")):
         if shutil.which(tool) is None:
             raise PackError("%s not found: install the Debian package %s" % (tool, package))
     with tempfile.TemporaryDirectory(prefix="pack-app-deb-") as work:
@@ -53,17 +60,22 @@ def write_deb(installation: str, output: str, name: str, version, summary) -> No
         write_text(os.path.join(root, "DEBIAN", "control"), control)
         normalise(root)
         with replacing(output) as partial:
-            run(["dpkg-deb", "--root-owner-group", "-Zgzip", "-z9", "--build", root, partial],
-                env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())))
+            run(
+                ["dpkg-deb", "--root-owner-group", "-Zgzip", "-z9", "--build", root, partial],
+                env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())),
+            )
 
 
 def check_fields(name: str, version, summary) -> None:
     if not PACKAGE_NAME.fullmatch(name):
-        raise PackError("%r: not a Debian package name (lower case letters, digits, + - ., "
-                        "at least two characters); choose one with --name" % name)
+        raise PackError(
+            "%r: not a Debian package name (lower case letters, digits, + - ., "
+            "at least two characters); choose one with --name" % name
+        )
     if version is None or not PACKAGE_VERSION.fullmatch(version):
-        raise PackError("%r: a Debian package needs --version, starting with a digit "
-                        "(e.g. 1.0.2)" % version)
+        raise PackError(
+            "%r: a Debian package needs --version, starting with a digit " "(e.g. 1.0.2)" % version
+        )
     if not summary or not summary.isprintable():
         raise PackError("a Debian package needs --summary, one line of description")
 
@@ -94,8 +106,10 @@ def place_files(installation: str, root: str, name: str, summary: str) -> None:
                 os.makedirs(target, exist_ok=True)
                 shutil.copyfile(icon, os.path.join(target, name + suffix))
                 has_icon = True
-    write_text(os.path.join(root, "usr", "share", "applications", name + ".desktop"),
-               desktop_entry(installation, name, summary, has_icon))
+    write_text(
+        os.path.join(root, "usr", "share", "applications", name + ".desktop"),
+        desktop_entry(installation, name, summary, has_icon),
+    )
     os.makedirs(os.path.join(root, "DEBIAN"))
 
 
@@ -137,9 +151,11 @@ def desktop_entry(installation: str, name: str, summary: str, has_icon: bool) ->
 def shared_library_depends(work: str, root: str, name: str) -> str:
     """What the package's ELF files need from other packages, as a Depends
     value. dpkg-shlibdeps reads the package's name from a debian/control."""
-    write_text(os.path.join(work, "debian", "control"),
-               "Source: %s\nMaintainer: %s\n\nPackage: %s\nArchitecture: any\n"
-               % (name, maintainer(name), name))
+    write_text(
+        os.path.join(work, "debian", "control"),
+        "Source: %s\nMaintainer: %s\n\nPackage: %s\nArchitecture: any\n"
+        % (name, maintainer(name), name),
+    )
     elf_files = []
     for _, path in members(root):
         if os.path.isfile(path) and not os.path.islink(path):
@@ -153,11 +169,16 @@ def shared_library_depends(work: str, root: str, name: str) -> str:
     # package itself that this gives are dropped.
     lib = os.path.join(root, "opt", name, "lib")
     shlibs = os.path.join(root, "DEBIAN", "shlibs")
-    write_text(shlibs, "".join("%s %s %s\n" % (library, version, name)
-                               for library, version in bundled_sonames(lib)))
+    write_text(
+        shlibs,
+        "".join(
+            "%s %s %s\n" % (library, version, name) for library, version in bundled_sonames(lib)
+        ),
+    )
     try:
-        found = run(["dpkg-shlibdeps", "-O", "-l" + os.path.relpath(lib, work), *elf_files],
-                    cwd=work)
+        found = run(
+            ["dpkg-shlibdeps", "-O", "-l" + os.path.relpath(lib, work), *elf_files], cwd=work
+        )
     finally:
         os.unlink(shlibs)
     match = re.search(r"^shlibs:Depends=(.*)$", found, re.MULTILINE)
@@ -180,8 +201,11 @@ def installed_size(root: str) -> int:
     """KiB the files take, as dpkg-gencontrol counts them."""
     total = 0
     for _, path in members(root):
-        total += 1 if os.path.islink(path) or os.path.isdir(path) else \
-            (os.path.getsize(path) + 1023) // 1024
+        total += (
+            1
+            if os.path.islink(path) or os.path.isdir(path)
+            else (os.path.getsize(path) + 1023) // 1024
+        )
     return total
 
 
@@ -205,8 +229,7 @@ def write_text(path: str, text: str) -> None:
 def run(command: list, **options) -> str:
     """command's standard output; a PackError with its complaint on failure."""
     try:
-        result = subprocess.run(command, capture_output=True, text=True, timeout=TIMEOUT,
-                                **options)
+        result = subprocess.run(command, capture_output=True, text=True, timeout=TIMEOUT, **options)
     except (OSError, subprocess.TimeoutExpired) as error:
         raise PackError("%s: %s" % (command[0], error))
     if result.returncode != 0:

@@ -41,10 +41,24 @@ WHOLE_PACKAGES = {
 # Set by a module while it runs, not found on disk.
 PROVIDED_AT_RUN_TIME = {"os.path"}
 # Parts of the standard library no application ships, skipped by --whole-stdlib.
-NOT_IN_WHOLE_STDLIB = {"test", "idlelib", "tkinter", "turtledemo", "ensurepip", "lib2to3",
-                       "distutils", "venv", "pydoc_data", "__phello__", "__hello__",
-                       "antigravity", "this", "turtle", "_distutils_system_mod",
-                       "sitecustomize"}
+NOT_IN_WHOLE_STDLIB = {
+    "test",
+    "idlelib",
+    "tkinter",
+    "turtledemo",
+    "ensurepip",
+    "lib2to3",
+    "distutils",
+    "venv",
+    "pydoc_data",
+    "__phello__",
+    "__hello__",
+    "antigravity",
+    "this",
+    "turtle",
+    "_distutils_system_mod",
+    "sitecustomize",
+}
 
 
 class Runtime(NamedTuple):
@@ -88,8 +102,7 @@ def read_installation(installation: str) -> Runtime:
     record_path = os.path.join(lib_dir, RUNTIME_RECORD)
     if not os.path.isdir(installation):
         raise PackError("%s: not a directory" % installation)
-    if not (os.path.isfile(program) and os.access(program, os.X_OK)
-            and native.is_elf(program)):
+    if not (os.path.isfile(program) and os.access(program, os.X_OK) and native.is_elf(program)):
         raise PackError("%s: not an installation (no program %s)" % (installation, PROGRAM))
     try:
         with open(record_path) as f:
@@ -97,8 +110,9 @@ def read_installation(installation: str) -> Runtime:
         if not all(isinstance(record.get(key), str) for key in RUNTIME_KEYS):
             raise ValueError("incomplete")
     except (OSError, ValueError) as error:
-        raise PackError("%s: not an installation (lib/%s: %s)"
-                        % (installation, RUNTIME_RECORD, error))
+        raise PackError(
+            "%s: not an installation (lib/%s: %s)" % (installation, RUNTIME_RECORD, error)
+        )
     try:
         with zipfile.ZipFile(os.path.join(lib_dir, ARCHIVE)) as archive:
             archive.namelist()
@@ -113,12 +127,19 @@ def check_interpreter(runtime: Runtime) -> None:
     version = "%d.%d.%d" % sys.version_info[:3]
     wanted = runtime.record["python_version"]
     if version != wanted:
-        raise PackError("%s is Python %s, the installation embeds %s: run pack-app with %s"
-                        % (sys.executable, version, wanted,
-                           runtime.record.get("python_executable", "that interpreter")))
+        raise PackError(
+            "%s is Python %s, the installation embeds %s: run pack-app with %s"
+            % (
+                sys.executable,
+                version,
+                wanted,
+                runtime.record.get("python_executable", "that interpreter"),
+            )
+        )
     if not os.path.isfile(os.path.join(runtime.record["stdlib_dir"], "os.py")):
-        raise PackError("%s: the runtime's standard library is missing"
-                        % runtime.record["stdlib_dir"])
+        raise PackError(
+            "%s: the runtime's standard library is missing" % runtime.record["stdlib_dir"]
+        )
 
 
 def standard_names(runtime: Runtime) -> Set[str]:
@@ -127,8 +148,11 @@ def standard_names(runtime: Runtime) -> Set[str]:
     names = set(sys.builtin_module_names)
     with zipfile.ZipFile(os.path.join(runtime.lib_dir, ARCHIVE)) as archive:
         for member in archive.namelist():
-            names.add(member.split("/", 1)[0].rpartition(".")[0] if "/" not in member
-                      else member.split("/", 1)[0])
+            names.add(
+                member.split("/", 1)[0].rpartition(".")[0]
+                if "/" not in member
+                else member.split("/", 1)[0]
+            )
     for directory in (runtime.record["stdlib_dir"], runtime.record["extension_dir"]):
         for name in os.listdir(directory):
             stem = name.split(".", 1)[0]
@@ -144,14 +168,17 @@ def check_names(app: analysis.Application, runtime: Runtime) -> None:
     taken = analysis.top_level_names(app.files)
     shadowing = sorted(taken & standard_names(runtime))
     if shadowing:
-        raise PackError("%s: names that would shadow the standard library: %s"
-                        % (app.app_dir, ", ".join(shadowing)))
+        raise PackError(
+            "%s: names that would shadow the standard library: %s"
+            % (app.app_dir, ", ".join(shadowing))
+        )
     reserved = {ARCHIVE, RUNTIME_RECORD, MANIFEST, startup_file(False)}
     reserved |= set(runtime_entries(runtime))
     clashing = sorted(taken & reserved)
     if clashing:
-        raise PackError("%s: names taken by the runtime in lib/: %s"
-                        % (app.app_dir, ", ".join(clashing)))
+        raise PackError(
+            "%s: names taken by the runtime in lib/: %s" % (app.app_dir, ", ".join(clashing))
+        )
 
 
 def check_apart(app_dir: str, installation: str) -> None:
@@ -161,11 +188,15 @@ def check_apart(app_dir: str, installation: str) -> None:
     app_real = os.path.realpath(app_dir)
     installation_real = os.path.realpath(installation)
     if _under(installation_real, app_real) or installation_real == app_real:
-        raise PackError("%s: the installation lies inside the application directory %s"
-                        % (installation, app_dir))
+        raise PackError(
+            "%s: the installation lies inside the application directory %s"
+            % (installation, app_dir)
+        )
     if _under(app_real, os.path.join(installation_real, "lib")):
-        raise PackError("%s: the application lies inside the installation's lib/, which "
-                        "packing replaces" % app_dir)
+        raise PackError(
+            "%s: the application lies inside the installation's lib/, which "
+            "packing replaces" % app_dir
+        )
 
 
 def startup_file(as_source: bool) -> str:
@@ -203,8 +234,12 @@ def _submodules(directory: str, package: str) -> List[str]:
     names = [package]
     root = os.path.join(directory, *package.split("."))
     for base, dirs, files in os.walk(root):
-        dirs[:] = sorted(d for d in dirs if analysis.valid_module_part(d)
-                         and os.path.isfile(os.path.join(base, d, "__init__.py")))
+        dirs[:] = sorted(
+            d
+            for d in dirs
+            if analysis.valid_module_part(d)
+            and os.path.isfile(os.path.join(base, d, "__init__.py"))
+        )
         prefix = os.path.relpath(base, directory).replace(os.sep, ".")
         for name in sorted(files):
             if name.endswith(".py") and name != "__init__.py":
@@ -220,8 +255,11 @@ def _whole_stdlib_roots(runtime: Runtime) -> List[str]:
         for name in sorted(os.listdir(directory)):
             stem = name.split(".", 1)[0]
             path = os.path.join(directory, name)
-            if stem in NOT_IN_WHOLE_STDLIB or stem.startswith("_test") \
-                    or not analysis.valid_module_part(stem):
+            if (
+                stem in NOT_IN_WHOLE_STDLIB
+                or stem.startswith("_test")
+                or not analysis.valid_module_part(stem)
+            ):
                 continue
             if os.path.isfile(os.path.join(path, "__init__.py")):
                 roots += _submodules(directory, stem)
@@ -269,8 +307,7 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
                     _place_tree(path, info, files, display, True, counts)
                 break
     app_count = _place_application(app, options, files, display, counts)
-    warnings = unresolved_warnings(closure, runtime.record["stdlib_dir"], probed,
-                                   options.verbose)
+    warnings = unresolved_warnings(closure, runtime.record["stdlib_dir"], probed, options.verbose)
     for relative, (kind, source) in list(files.items()):
         if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
             files[relative] = ("binary", source)
@@ -279,13 +316,15 @@ def analyse(app: analysis.Application, runtime: Runtime, options: Options) -> Pl
         files[soname] = ("binary", source)
     warnings += ["library %s not found (needed by %s)" % item for item in missing_libraries]
     not_shipped = [f.relative for f in app.files if f.role == "skipped"]
-    report = Report(counts[0], app_count, counts[1], len(copies), counts[2], 0, not_shipped,
-                    warnings)
+    report = Report(
+        counts[0], app_count, counts[1], len(copies), counts[2], 0, not_shipped, warnings
+    )
     return Plan(files, display, report)
 
 
-def find_closure(app: analysis.Application, runtime: Runtime, options: Options,
-                 paths: List[str]) -> Tuple[analysis.Closure, Set[str], Set[str]]:
+def find_closure(
+    app: analysis.Application, runtime: Runtime, options: Options, paths: List[str]
+) -> Tuple[analysis.Closure, Set[str], Set[str]]:
     """The modules the application needs, the third-party top-level names
     among them (shipped whole), and the modules that C modules import as
     they load (some of which their parents make at run time)."""
@@ -319,8 +358,9 @@ def find_closure(app: analysis.Application, runtime: Runtime, options: Options,
     probed: Dict[str, List[str]] = {}
     from_c_modules: Set[str] = set()
     while True:
-        closure = analysis.bytecode_imports_closure(roots, search_path, follow_function_import,
-                                                    code_of, set(options.excludes))
+        closure = analysis.bytecode_imports_closure(
+            roots, search_path, follow_function_import, code_of, set(options.excludes)
+        )
         added = []
         for trigger, packages in WHOLE_PACKAGES.items():
             if trigger in closure.modules:
@@ -330,14 +370,22 @@ def find_closure(app: analysis.Application, runtime: Runtime, options: Options,
         for name, origin in closure.modules.items():
             top = name.split(".")[0]
             for path in paths:
-                if top not in third_party and (_under(origin, path) or (
-                        origin == "namespace" and os.path.isdir(os.path.join(path, top)))):
+                if top not in third_party and (
+                    _under(origin, path)
+                    or (origin == "namespace" and os.path.isdir(os.path.join(path, top)))
+                ):
                     third_party.add(top)
                     added += _third_party_modules(path, top)
         # C modules that import Python modules as they load.
-        c_modules = [n for n, o in closure.modules.items() if n not in probed and (
-            o == "built-in" or (o.endswith(analysis.EXTENSION_SUFFIXES)
-                                and _under(o, extension_dir)))]
+        c_modules = [
+            n
+            for n, o in closure.modules.items()
+            if n not in probed
+            and (
+                o == "built-in"
+                or (o.endswith(analysis.EXTENSION_SUFFIXES) and _under(o, extension_dir))
+            )
+        ]
         probed.update(analysis.c_module_imports(c_modules))
         from_c_modules.update(m for n in c_modules for m in probed.get(n, []))
         added += sorted(from_c_modules)
@@ -347,8 +395,13 @@ def find_closure(app: analysis.Application, runtime: Runtime, options: Options,
         roots += added
 
 
-def _place_standard_library(closure: analysis.Closure, runtime: Runtime, files: Files,
-                            display: Dict[str, str], counts: List[int]) -> None:
+def _place_standard_library(
+    closure: analysis.Closure,
+    runtime: Runtime,
+    files: Files,
+    display: Dict[str, str],
+    counts: List[int],
+) -> None:
     stdlib_dir = runtime.record["stdlib_dir"]
     extension_dir = runtime.record["extension_dir"]
     for name, origin in sorted(closure.modules.items()):
@@ -364,8 +417,13 @@ def _place_standard_library(closure: analysis.Closure, runtime: Runtime, files: 
             counts[0] += 1
 
 
-def _place_application(app: analysis.Application, options: Options, files: Files,
-                       display: Dict[str, str], counts: List[int]) -> int:
+def _place_application(
+    app: analysis.Application,
+    options: Options,
+    files: Files,
+    display: Dict[str, str],
+    counts: List[int],
+) -> int:
     """Places every file of the application and the generated start-up
     module; returns the number of the application's modules."""
     app_count = 0
@@ -385,16 +443,20 @@ def _place_application(app: analysis.Application, options: Options, files: Files
         elif item.role in ("extension", "data"):
             files[item.relative] = ("copy", source)
             counts[1 if item.role == "extension" else 2] += 1
-    entry_module = analysis.APP_STARTUP if app.entry_module == analysis.STARTUP \
-        else app.entry_module
-    files[startup_file(False)] = ("text", startup.startup_module_source(
-        entry_module, app.entry_function, options.freeze_gc))
+    entry_module = (
+        analysis.APP_STARTUP if app.entry_module == analysis.STARTUP else app.entry_module
+    )
+    files[startup_file(False)] = (
+        "text",
+        startup.startup_module_source(entry_module, app.entry_function, options.freeze_gc),
+    )
     display[startup_file(False)] = "<pack-app>/" + analysis.STARTUP + ".py"
     return app_count
 
 
-def unresolved_warnings(closure: analysis.Closure, stdlib_dir: str,
-                        made_at_run_time: Set[str], each: bool = False) -> List[str]:
+def unresolved_warnings(
+    closure: analysis.Closure, stdlib_dir: str, made_at_run_time: Set[str], each: bool = False
+) -> List[str]:
     """One warning for each import that was not found, with its importer;
     the standard library's imports for other systems are counted in one
     (listed too when each is true). Modules in made_at_run_time need no file."""
@@ -402,8 +464,11 @@ def unresolved_warnings(closure: analysis.Closure, stdlib_dir: str,
     seen = set()
     stdlib_misses = 0
     for missing, importer in closure.unresolved:
-        if missing in PROVIDED_AT_RUN_TIME or (missing, importer) in seen \
-                or (importer == "(root)" and missing in made_at_run_time):
+        if (
+            missing in PROVIDED_AT_RUN_TIME
+            or (missing, importer) in seen
+            or (importer == "(root)" and missing in made_at_run_time)
+        ):
             continue
         seen.add((missing, importer))
         origin = closure.modules.get(importer, "")
@@ -411,22 +476,30 @@ def unresolved_warnings(closure: analysis.Closure, stdlib_dir: str,
             stdlib_misses += 1
             if not each:
                 continue
-        warnings.append("module %s not found (%s)" % (missing, "given with --include"
-                                                      if importer == "(root)"
-                                                      else "imported by " + importer))
+        warnings.append(
+            "module %s not found (%s)"
+            % (
+                missing,
+                "given with --include" if importer == "(root)" else "imported by " + importer,
+            )
+        )
     if stdlib_misses:
-        warnings.append("%d imports inside the standard library are not available on this "
-                        "platform and were left out (normal: they serve other systems%s)"
-                        % (stdlib_misses, "" if each else "; --verbose lists them"))
+        warnings.append(
+            "%d imports inside the standard library are not available on this "
+            "platform and were left out (normal: they serve other systems%s)"
+            % (stdlib_misses, "" if each else "; --verbose lists them")
+        )
     return warnings
 
 
-def _native_libraries(files: Files, runtime: Runtime) \
-        -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
+def _native_libraries(
+    files: Files, runtime: Runtime
+) -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
     """Libraries to copy for the shipped binaries, the program and the
     runtime's own libraries; and those not found."""
-    binaries = [(relative, source) for relative, (kind, source) in files.items()
-                if kind == "binary"]
+    binaries = [
+        (relative, source) for relative, (kind, source) in files.items() if kind == "binary"
+    ]
     binaries.append((PROGRAM, os.path.join(runtime.installation, PROGRAM)))
     available = set()
     for name in runtime_entries(runtime):
@@ -442,9 +515,12 @@ def _native_libraries(files: Files, runtime: Runtime) \
 
 def _top_files(path: str, top: str) -> List[str]:
     """A third-party top-level module's files: top.py or its extension module."""
-    return [name for name in os.listdir(path)
-            if name == top + ".py" or (name.startswith(top + ".")
-                                       and name.endswith(analysis.EXTENSION_SUFFIXES))]
+    return [
+        name
+        for name in os.listdir(path)
+        if name == top + ".py"
+        or (name.startswith(top + ".") and name.endswith(analysis.EXTENSION_SUFFIXES))
+    ]
 
 
 def _third_party_modules(path: str, top: str) -> List[str]:
@@ -483,8 +559,9 @@ def _dist_info(path: str, top: str) -> List[str]:
     return found
 
 
-def _place_tree(path: str, top: str, files: Files, display: Dict[str, str], as_source: bool,
-                counts: List[int]) -> None:
+def _place_tree(
+    path: str, top: str, files: Files, display: Dict[str, str], as_source: bool, counts: List[int]
+) -> None:
     """Adds a third-party top-level entry of directory path, counting
     modules, extension modules and data files into counts."""
     entries = []
@@ -547,8 +624,11 @@ def write_lib(plan: Plan, runtime: Runtime, stage_lib: str, entries: List[str]) 
                 f.write(analysis.bytecode_file(source, plan.display_names.get(relative, relative)))
         elif kind == "text":
             with open(target, "wb") as f:
-                f.write(analysis.pyc_contents(compile(source, plan.display_names[relative],
-                                                      "exec", dont_inherit=True)))
+                f.write(
+                    analysis.pyc_contents(
+                        compile(source, plan.display_names[relative], "exec", dont_inherit=True)
+                    )
+                )
         else:
             shutil.copyfile(source, target)
             shutil.copymode(source, target)
@@ -571,8 +651,7 @@ def _exchange(a: str, b: str) -> None:
     """Swaps two directories in one step (Linux renameat2 RENAME_EXCHANGE)."""
     libc = ctypes.CDLL(None, use_errno=True)
     at_fdcwd, rename_exchange = -100, 2
-    if libc.renameat2(at_fdcwd, os.fsencode(a), at_fdcwd, os.fsencode(b),
-                      rename_exchange) != 0:
+    if libc.renameat2(at_fdcwd, os.fsencode(a), at_fdcwd, os.fsencode(b), rename_exchange) != 0:
         code = ctypes.get_errno()
         raise OSError(code, "cannot exchange %s and %s: %s" % (a, b, os.strerror(code)))
 

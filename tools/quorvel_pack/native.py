@@ -11,15 +11,38 @@ from . import PackError
 # Libraries every Linux machine that runs desktop programs has, which must
 # come from that machine: the C runtime and loader, and the graphics
 # libraries that tie into its display server (after the manylinux policy).
-BASE_LIBRARIES = frozenset({
-    "libc.so.6", "libm.so.6", "libdl.so.2", "librt.so.1", "libpthread.so.0", "libutil.so.1",
-    "libnsl.so.1", "libresolv.so.2", "libgcc_s.so.1", "libstdc++.so.6",
-    "ld-linux-x86-64.so.2", "libX11.so.6", "libXext.so.6", "libXrender.so.1", "libICE.so.6",
-    "libSM.so.6", "libGL.so.1", "libgobject-2.0.so.0", "libgthread-2.0.so.0",
-    "libglib-2.0.so.0",
-})
-DEFAULT_DIRS = ("/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu", "/lib64", "/usr/lib64",
-                "/lib", "/usr/lib")
+BASE_LIBRARIES = frozenset(
+    {
+        "libc.so.6",
+        "libm.so.6",
+        "libdl.so.2",
+        "librt.so.1",
+        "libpthread.so.0",
+        "libutil.so.1",
+        "libnsl.so.1",
+        "libresolv.so.2",
+        "libgcc_s.so.1",
+        "libstdc++.so.6",
+        "ld-linux-x86-64.so.2",
+        "libX11.so.6",
+        "libXext.so.6",
+        "libXrender.so.1",
+        "libICE.so.6",
+        "libSM.so.6",
+        "libGL.so.1",
+        "libgobject-2.0.so.0",
+        "libgthread-2.0.so.0",
+        "libglib-2.0.so.0",
+    }
+)
+DEFAULT_DIRS = (
+    "/lib/x86_64-linux-gnu",
+    "/usr/lib/x86_64-linux-gnu",
+    "/lib64",
+    "/usr/lib64",
+    "/lib",
+    "/usr/lib",
+)
 
 DT_NEEDED, DT_STRTAB, DT_SONAME, DT_RPATH, DT_RUNPATH = 1, 5, 14, 15, 29
 
@@ -46,13 +69,14 @@ def read_elf(path: str) -> ElfInfo:
         data = f.read()
     if data[:4] != b"\x7fELF" or data[4] != 2 or data[5] != 1:
         raise PackError("%s: not a 64-bit little-endian ELF file" % path)
-    phoff, = struct.unpack_from("<Q", data, 0x20)
+    (phoff,) = struct.unpack_from("<Q", data, 0x20)
     phentsize, phnum = struct.unpack_from("<HH", data, 0x36)
     loads: List[Tuple[int, int, int]] = []
     dynamic = None
     for index in range(phnum):
         p_type, _, p_offset, p_vaddr, _, p_filesz = struct.unpack_from(
-            "<IIQQQQ", data, phoff + index * phentsize)
+            "<IIQQQQ", data, phoff + index * phentsize
+        )
         if p_type == 1:  # PT_LOAD
             loads.append((p_vaddr, p_offset, p_filesz))
         elif p_type == 2:  # PT_DYNAMIC
@@ -76,15 +100,19 @@ def read_elf(path: str) -> ElfInfo:
 
     def text(offset: int) -> str:
         end = data.index(b"\0", strtab + offset)
-        return data[strtab + offset:end].decode("utf-8", "surrogateescape")
+        return data[strtab + offset : end].decode("utf-8", "surrogateescape")
 
     def paths(tag: int) -> List[str]:
         return [p for t, v, _ in entries if t == tag for p in text(v).split(":") if p]
 
     sonames = [text(v) for t, v, _ in entries if t == DT_SONAME]
-    return ElfInfo([text(v) for t, v, _ in entries if t == DT_NEEDED],
-                   sonames[0] if sonames else None, paths(DT_RPATH), paths(DT_RUNPATH),
-                   [position for t, _, position in entries if t in (DT_RPATH, DT_RUNPATH)])
+    return ElfInfo(
+        [text(v) for t, v, _ in entries if t == DT_NEEDED],
+        sonames[0] if sonames else None,
+        paths(DT_RPATH),
+        paths(DT_RUNPATH),
+        [position for t, _, position in entries if t in (DT_RPATH, DT_RUNPATH)],
+    )
 
 
 def loader_cache() -> Dict[str, str]:
@@ -94,8 +122,7 @@ def loader_cache() -> Dict[str, str]:
             break
     else:
         return {}
-    listing = subprocess.run([ldconfig, "-p"], capture_output=True, text=True,
-                             timeout=60).stdout
+    listing = subprocess.run([ldconfig, "-p"], capture_output=True, text=True, timeout=60).stdout
     cache: Dict[str, str] = {}
     for line in listing.splitlines()[1:]:
         name, _, rest = line.strip().partition(" (")
@@ -109,8 +136,9 @@ def _expand(directory: str, origin_dir: str) -> str:
     return directory.replace("$ORIGIN", origin_dir).replace("${ORIGIN}", origin_dir)
 
 
-def find_library(soname: str, needed_by: str, info: ElfInfo, cache: Dict[str, str]) \
-        -> Optional[str]:
+def find_library(
+    soname: str, needed_by: str, info: ElfInfo, cache: Dict[str, str]
+) -> Optional[str]:
     """Where the loader would find soname for needed_by, on this machine."""
     origin_dir = os.path.dirname(os.path.realpath(needed_by))
     directories = [_expand(d, origin_dir) for d in info.rpath if not info.runpath]
@@ -128,8 +156,9 @@ def find_library(soname: str, needed_by: str, info: ElfInfo, cache: Dict[str, st
     return None
 
 
-def needed_libraries(binaries: Iterable[Tuple[str, str]], available: Iterable[str]) \
-        -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
+def needed_libraries(
+    binaries: Iterable[Tuple[str, str]], available: Iterable[str]
+) -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
     """The libraries to copy for binaries, transitively.
 
     binaries: (label, path) of each shipped binary; available: sonames the

@@ -35,7 +35,8 @@ def _sections(data: bytes, table: int, count: int) -> list:
     sections = []
     for index in range(count):
         _, virtual_size, address, raw_size, raw_offset = _unpack(
-            "<8sIIII", data, table + 40 * index)
+            "<8sIIII", data, table + 40 * index
+        )
         sections.append((address, max(virtual_size, raw_size), raw_offset, raw_size))
     return sections
 
@@ -66,7 +67,7 @@ def _directory_names(data, sections, directory, entry_size, name_field, image_ba
     names = []
     offset = _file_offset(sections, address)
     while True:
-        entry = data[offset:offset + entry_size]
+        entry = data[offset : offset + entry_size]
         if len(entry) < entry_size:
             raise PEFormatError("import table runs past the end of the file")
         if entry == bytes(entry_size):
@@ -85,7 +86,7 @@ def parse(data: bytes) -> Image:
     if data[:2] != b"MZ":
         raise PEFormatError("no MZ header")
     (header,) = _unpack("<I", data, 0x3C)
-    if data[header:header + 4] != b"PE\0\0":
+    if data[header : header + 4] != b"PE\0\0":
         raise PEFormatError("no PE signature")
     machine, section_count, _, _, _, optional_size, _ = _unpack("<HHIIIHH", data, header + 4)
     optional = header + 24
@@ -107,8 +108,7 @@ def parse(data: bytes) -> Image:
 
     sections = _sections(data, optional + optional_size, section_count)
     imports = _directory_names(data, sections, directory(IMPORT_DIRECTORY), 20, 12)
-    delayed = _directory_names(data, sections, directory(DELAY_IMPORT_DIRECTORY), 32, 4,
-                               image_base)
+    delayed = _directory_names(data, sections, directory(DELAY_IMPORT_DIRECTORY), 32, 4, image_base)
     return Image(machine, tuple(imports + delayed))
 
 

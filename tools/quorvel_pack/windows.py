@@ -39,7 +39,8 @@ CXX_RUNTIME = re.compile(r"vcruntime\d+(_\d+)?\.dll", re.IGNORECASE)
 # DLLs of the system: the loader's known DLLs and the other DLLs that the
 # system directory of every Windows installation holds and that extension
 # modules and numerical libraries commonly import.
-SYSTEM_DLLS = frozenset("""
+SYSTEM_DLLS = frozenset(
+    """
 advapi32 avrt bcrypt bcryptprimitives cabinet cfgmgr32 clbcatq combase comctl32 comdlg32
 coml2 crypt32 d2d1 d3d11 d3d9 dbghelp difxapi dnsapi dwmapi dwrite dxgi gdi32 gdi32full
 gdiplus glu32 hid imagehlp imm32 iphlpapi kernel32 kernelbase mpr msctf msi msimg32
@@ -47,7 +48,8 @@ msvcp_win msvcrt mswsock ncrypt netapi32 normaliz nsi ntdll ole32 oleacc oleaut3
 powrprof propsys psapi rpcrt4 sechost secur32 setupapi shcore shell32 shlwapi ucrtbase
 urlmon user32 userenv usp10 uxtheme version win32u winhttp wininet winmm winspool.drv
 wintrust wldap32 ws2_32 wsock32 wtsapi32
-""".split())
+""".split()
+)
 SYSTEM_PREFIXES = ("api-ms-win-", "ext-ms-win-")
 
 # What an installation (or a folder assembled from one) may hold, by
@@ -67,11 +69,12 @@ def is_system_dll(name: str) -> bool:
 
 # ---- the embeddable package ----------------------------------------------------
 
+
 class Runtime(typing.NamedTuple):
     path: str
-    version: tuple          # (3, minor), from the interpreter DLL's name
-    dll: str                # python3X.dll
-    members: dict           # lower-case name -> member name, top level only
+    version: tuple  # (3, minor), from the interpreter DLL's name
+    dll: str  # python3X.dll
+    members: dict  # lower-case name -> member name, top level only
 
 
 def read_runtime(path: str) -> Runtime:
@@ -84,8 +87,10 @@ def read_runtime(path: str) -> Runtime:
     dlls = [n for n in members.values() if INTERPRETER_DLL.fullmatch(n)]
     stdlib = [d for d in dlls if os.path.splitext(d)[0].lower() + ".zip" in members]
     if len(stdlib) != 1:
-        raise PackError("%s: not an embeddable package of the interpreter (no python3X.dll "
-                        "beside its python3X.zip at the top)" % path)
+        raise PackError(
+            "%s: not an embeddable package of the interpreter (no python3X.dll "
+            "beside its python3X.zip at the top)" % path
+        )
     dll = stdlib[0]
     minor = int(INTERPRETER_DLL.fullmatch(dll).group(1))
     return Runtime(path, (3, minor), dll, members)
@@ -97,12 +102,13 @@ def stdlib_member(runtime: Runtime) -> str:
 
 # ---- which files go where ------------------------------------------------------
 
+
 class Placed(typing.NamedTuple):
-    name: str               # file name in the folder
-    directory: str          # "" (beside the program) or "lib"
-    origin: str             # path on disk, or member name in the package
+    name: str  # file name in the folder
+    directory: str  # "" (beside the program) or "lib"
+    origin: str  # path on disk, or member name in the package
     in_package: bool
-    needed_by: str          # the file that imports it, or "" for a root
+    needed_by: str  # the file that imports it, or "" for a root
 
 
 def read_image(runtime: Runtime, package: zipfile.ZipFile, placed: Placed) -> pe.Image:
@@ -116,8 +122,10 @@ def read_image(runtime: Runtime, package: zipfile.ZipFile, placed: Placed) -> pe
         raise PackError("%s: not a Windows program or DLL (%s)" % (where, error))
     if image.machine != pe.X86_64:
         if placed.in_package and placed.name == runtime.dll:
-            raise PackError("%s: a package for %s, not x86-64 (%s)"
-                            % (runtime.path, pe.machine_name(image.machine), runtime.dll))
+            raise PackError(
+                "%s: a package for %s, not x86-64 (%s)"
+                % (runtime.path, pe.machine_name(image.machine), runtime.dll)
+            )
         raise PackError("%s: built for %s, not x86-64" % (where, pe.machine_name(image.machine)))
     return image
 
@@ -135,8 +143,14 @@ def find_in_directory(directory: str, name: str) -> typing.Optional[str]:
     return None
 
 
-def locate(name: str, needed_by: str, runtime: Runtime, native_paths: list, installation: str,
-           directory: str) -> Placed:
+def locate(
+    name: str,
+    needed_by: str,
+    runtime: Runtime,
+    native_paths: list,
+    installation: str,
+    directory: str,
+) -> Placed:
     """Where an imported DLL comes from: the package first, then the
     --native-path directories in order, then the installation itself (put
     there by hand, or by an earlier run, so a repeated run needs no
@@ -148,9 +162,16 @@ def locate(name: str, needed_by: str, runtime: Runtime, native_paths: list, inst
         path = find_in_directory(candidate, name)
         if path is not None:
             return Placed(os.path.basename(path), directory, path, False, needed_by)
-    raise PackError("%s, needed by %s, is not in %s, in %s or in a --native-path directory (%s)"
-                    % (name, needed_by, runtime.path, installation,
-                       ", ".join(native_paths) if native_paths else "none given"))
+    raise PackError(
+        "%s, needed by %s, is not in %s, in %s or in a --native-path directory (%s)"
+        % (
+            name,
+            needed_by,
+            runtime.path,
+            installation,
+            ", ".join(native_paths) if native_paths else "none given",
+        )
+    )
 
 
 def extension_modules(runtime: Runtime) -> list:
@@ -159,15 +180,19 @@ def extension_modules(runtime: Runtime) -> list:
     return sorted(n for n in runtime.members.values() if n.lower().endswith(".pyd"))
 
 
-def plan_files(installation: str, runtime: Runtime, package: zipfile.ZipFile,
-               native_paths: list) -> list:
+def plan_files(
+    installation: str, runtime: Runtime, package: zipfile.ZipFile, native_paths: list
+) -> list:
     """Every file of the folder except library.zip: the roots, then what
     they import, transitively. What the program and the interpreter need
     goes beside the program, so it is found before lib/ is named."""
     lib = os.path.join(installation, "lib")
     top_roots = [Placed(PROGRAM, "", os.path.join(installation, PROGRAM), False, "")]
-    top_roots += [Placed(n, "", n, True, "") for n in sorted(runtime.members.values())
-                  if n == runtime.dll or n.lower() == STABLE_ABI_DLL or CXX_RUNTIME.fullmatch(n)]
+    top_roots += [
+        Placed(n, "", n, True, "")
+        for n in sorted(runtime.members.values())
+        if n == runtime.dll or n.lower() == STABLE_ABI_DLL or CXX_RUNTIME.fullmatch(n)
+    ]
     lib_roots = [Placed(n, "lib", os.path.join(lib, n), False, "") for n in LIBRARIES]
     lib_roots += [Placed(n, "lib", n, True, "") for n in extension_modules(runtime)]
 
@@ -181,8 +206,9 @@ def plan_files(installation: str, runtime: Runtime, package: zipfile.ZipFile,
             placed[item.name.lower()] = item
             for name in read_image(runtime, package, item).imports:
                 if not is_system_dll(name) and name.lower() not in placed:
-                    pending.append(locate(name, item.name, runtime, native_paths, installation,
-                                          directory))
+                    pending.append(
+                        locate(name, item.name, runtime, native_paths, installation, directory)
+                    )
     return list(placed.values())
 
 
@@ -194,18 +220,25 @@ def check_interpreter_link(installation: str, runtime: Runtime) -> None:
         raise PackError("%s: not a Windows program (%s)" % (program, error))
     linked = [n for n in imports if INTERPRETER_DLL.fullmatch(n)]
     if linked and runtime.dll.lower() not in (n.lower() for n in linked):
-        raise PackError("%s holds %s, but %s links %s" % (runtime.path, runtime.dll, PROGRAM,
-                                                           linked[0]))
+        raise PackError(
+            "%s holds %s, but %s links %s" % (runtime.path, runtime.dll, PROGRAM, linked[0])
+        )
 
 
 # ---- the installation ------------------------------------------------------------
 
+
 def check_installation(installation: str) -> None:
-    missing = [p for p in [PROGRAM] + ["lib/" + n for n in LIBRARIES]
-               if not os.path.isfile(os.path.join(installation, *p.split("/")))]
+    missing = [
+        p
+        for p in [PROGRAM] + ["lib/" + n for n in LIBRARIES]
+        if not os.path.isfile(os.path.join(installation, *p.split("/")))
+    ]
     if missing:
-        raise PackError("%s: not a Windows installation (no %s); make one with cmake --install "
-                        "build-windows --prefix %s" % (installation, missing[0], installation))
+        raise PackError(
+            "%s: not a Windows installation (no %s); make one with cmake --install "
+            "build-windows --prefix %s" % (installation, missing[0], installation)
+        )
     strangers = []
     for root, dirs, files in os.walk(installation):
         relative = os.path.relpath(root, installation).replace(os.sep, "/")
@@ -217,11 +250,16 @@ def check_installation(installation: str) -> None:
             strangers += [relative + "/" + d + "/" for d in dirs]
             dirs[:] = []
         suffixes = KNOWN_SUFFIXES[relative]
-        strangers += [(relative + "/" if relative else "") + f for f in files
-                      if not f.lower().endswith(suffixes)]
+        strangers += [
+            (relative + "/" if relative else "") + f
+            for f in files
+            if not f.lower().endswith(suffixes)
+        ]
     if strangers:
-        raise PackError("%s: holds what a Windows installation does not: %s; move it away first"
-                        % (installation, ", ".join(sorted(strangers)[:3])))
+        raise PackError(
+            "%s: holds what a Windows installation does not: %s; move it away first"
+            % (installation, ", ".join(sorted(strangers)[:3]))
+        )
 
 
 # ---- the application -------------------------------------------------------------
@@ -229,6 +267,7 @@ def check_installation(installation: str) -> None:
 # of it goes into library.zip, as bytecode when this interpreter is the
 # runtime's version, as sources otherwise. The package's standard library
 # is shipped whole: its bytecode is not this interpreter's to analyse.
+
 
 def module_names_of_archive(archive: zipfile.ZipFile) -> set:
     names = set()
@@ -239,34 +278,49 @@ def module_names_of_archive(archive: zipfile.ZipFile) -> set:
 
 
 def check_options(args: argparse.Namespace) -> None:
-    given = [option for option, value in (("--lib", getattr(args, "lib", False)),
-                                          ("--path", getattr(args, "path", [])),
-                                          ("--include", getattr(args, "include", [])),
-                                          ("--exclude", getattr(args, "exclude", [])))
-             if value]
+    given = [
+        option
+        for option, value in (
+            ("--lib", getattr(args, "lib", False)),
+            ("--path", getattr(args, "path", [])),
+            ("--include", getattr(args, "include", [])),
+            ("--exclude", getattr(args, "exclude", [])),
+        )
+        if value
+    ]
     if given:
-        raise PackError("%s does not apply with --runtime: the application goes into lib/%s "
-                        "beside the package's whole standard library" % (given[0], ARCHIVE))
+        raise PackError(
+            "%s does not apply with --runtime: the application goes into lib/%s "
+            "beside the package's whole standard library" % (given[0], ARCHIVE)
+        )
     archive = getattr(args, "archive", None)
     if archive and not archive.endswith(".zip"):
         raise PackError("%s: a Windows folder is shipped as a .zip archive" % archive)
 
 
-def application_members(app_dir: str, runtime: Runtime, stdlib_names: set,
-                        args: argparse.Namespace) -> list:
+def application_members(
+    app_dir: str, runtime: Runtime, stdlib_names: set, args: argparse.Namespace
+) -> list:
     """(archive name, contents) of the application's files in library.zip,
     the generated __startup__ among them."""
     app = analysis.check_application(app_dir, getattr(args, "entry", None))
     shipped = [f for f in app.files if f.role != "skipped"]
-    native = [f.relative for f in shipped
-              if f.role == "extension" or f.relative.lower().endswith((".pyd", ".dll"))]
+    native = [
+        f.relative
+        for f in shipped
+        if f.role == "extension" or f.relative.lower().endswith((".pyd", ".dll"))
+    ]
     if native:
-        raise PackError("%s: extension modules and DLLs of the application are not shipped in "
-                        "the Windows folder" % native[0])
+        raise PackError(
+            "%s: extension modules and DLLs of the application are not shipped in "
+            "the Windows folder" % native[0]
+        )
     taken = sorted(analysis.top_level_names(shipped) & stdlib_names)
     if taken:
-        raise PackError("%s: module names taken by the standard library of %s: %s"
-                        % (app_dir, runtime.dll, ", ".join(taken)))
+        raise PackError(
+            "%s: module names taken by the standard library of %s: %s"
+            % (app_dir, runtime.dll, ", ".join(taken))
+        )
     compile_here = not getattr(args, "source", False) and sys.version_info[:2] == runtime.version
     members = []
     for item in shipped:
@@ -283,16 +337,20 @@ def application_members(app_dir: str, runtime: Runtime, stdlib_names: set,
         try:
             ast.parse(source, filename=path, feature_version=runtime.version)
         except SyntaxError as error:
-            raise PackError("%s:%s: %s for Python %d.%d"
-                            % (item.relative, error.lineno, error.msg, *runtime.version))
+            raise PackError(
+                "%s:%s: %s for Python %d.%d"
+                % (item.relative, error.lineno, error.msg, *runtime.version)
+            )
         if compile_here:
             members.append((arcname + "c", analysis.bytecode_file(path, arcname)))
         else:
             members.append((arcname, source))
-    entry_module = analysis.APP_STARTUP if app.entry_module == analysis.STARTUP \
-        else app.entry_module
-    generated = startup.startup_module_source(entry_module, app.entry_function,
-                                              getattr(args, "freeze_gc", True))
+    entry_module = (
+        analysis.APP_STARTUP if app.entry_module == analysis.STARTUP else app.entry_module
+    )
+    generated = startup.startup_module_source(
+        entry_module, app.entry_function, getattr(args, "freeze_gc", True)
+    )
     name = analysis.STARTUP + ".py"
     if compile_here:
         code = compile(generated, "<pack-app>/" + name, "exec", dont_inherit=True)
@@ -303,6 +361,7 @@ def application_members(app_dir: str, runtime: Runtime, stdlib_names: set,
 
 
 # ---- writing the folder ------------------------------------------------------------
+
 
 def write_library(path: str, stdlib: zipfile.ZipFile, members: list) -> None:
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
@@ -315,8 +374,9 @@ def write_library(path: str, stdlib: zipfile.ZipFile, members: list) -> None:
             archive.writestr(info, data)
 
 
-def write_folder(target: str, files: list, package: zipfile.ZipFile, stdlib: zipfile.ZipFile,
-                 members: list) -> None:
+def write_folder(
+    target: str, files: list, package: zipfile.ZipFile, stdlib: zipfile.ZipFile, members: list
+) -> None:
     os.makedirs(os.path.join(target, "lib"))
     for item in files:
         destination = os.path.join(target, item.directory, item.name)
@@ -371,9 +431,14 @@ def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> str:
         except zipfile.BadZipFile:
             raise PackError("%s: %s is not a zip archive" % (runtime.path, stdlib_member(runtime)))
         with stdlib:
-            members = application_members(app_dir, runtime, module_names_of_archive(stdlib),
-                                          args)
-            replace_directory(installation,
-                              lambda target: write_folder(target, files, package, stdlib, members))
-    return "%s: %d files of the application in lib/%s, %d files from %s and the native paths" \
-        % (installation, len(members), ARCHIVE, len(files) - 1 - len(LIBRARIES), runtime.path)
+            members = application_members(app_dir, runtime, module_names_of_archive(stdlib), args)
+            replace_directory(
+                installation, lambda target: write_folder(target, files, package, stdlib, members)
+            )
+    return "%s: %d files of the application in lib/%s, %d files from %s and the native paths" % (
+        installation,
+        len(members),
+        ARCHIVE,
+        len(files) - 1 - len(LIBRARIES),
+        runtime.path,
+    )

@@ -37,9 +37,20 @@ def line_search(libraries, fun, x, f, grad, direction, stp):
     new_x, new_f, new_grad = x, f, grad
     evaluations = 0
     while True:
-        libraries["linesearch"].dcsrch_(byref(step), byref(f_c), byref(g_c), byref(ftol),
-                                        byref(gtol), byref(xtol), task, byref(stpmin),
-                                        byref(stpmax), isave, dsave, TASK_LENGTH)
+        libraries["linesearch"].dcsrch_(
+            byref(step),
+            byref(f_c),
+            byref(g_c),
+            byref(ftol),
+            byref(gtol),
+            byref(xtol),
+            task,
+            byref(stpmin),
+            byref(stpmax),
+            isave,
+            dsave,
+            TASK_LENGTH,
+        )
         text = task.raw.decode("ascii", "replace").rstrip()
         if not text.startswith("FG"):
             break

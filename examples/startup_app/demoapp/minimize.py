@@ -23,8 +23,10 @@ def _bfgs_update(libraries, h, s, y):
     hy = _times(libraries, h, y)
     scale = (1.0 + rho * dot(libraries, y, hy)) * rho
     n = len(s)
-    return [[h[i][j] + scale * s[i] * s[j] - rho * (hy[i] * s[j] + s[i] * hy[j])
-             for j in range(n)] for i in range(n)]
+    return [
+        [h[i][j] + scale * s[i] * s[j] - rho * (hy[i] * s[j] + s[i] * hy[j]) for j in range(n)]
+        for i in range(n)
+    ]
 
 
 def minimize(libraries, fun, start, gradient_tolerance):
@@ -41,8 +43,9 @@ def minimize(libraries, fun, start, gradient_tolerance):
     print("%4s  %22s  %12s  %12s  %5s" % ("iter", "f", "|gradient|", "step", "evals"))
     for iteration in range(MAX_ITERATIONS + 1):
         gradient_norm = norm(libraries, grad)
-        print("%4d  %22.15e  %12.6e  %12.6e  %5d"
-              % (iteration, f, gradient_norm, step, evaluations))
+        print(
+            "%4d  %22.15e  %12.6e  %12.6e  %5d" % (iteration, f, gradient_norm, step, evaluations)
+        )
         if gradient_norm <= gradient_tolerance:
             return {"x": x, "f": f, "iterations": iteration, "evaluations": evaluations}
         if iteration == MAX_ITERATIONS:
@@ -53,8 +56,9 @@ def minimize(libraries, fun, start, gradient_tolerance):
             h = _identity(len(x))
             direction = [-v for v in grad]
         first_step = 1.0 if iteration else min(1.0, 1.0 / gradient_norm)
-        step, new_x, new_f, new_grad, used = line_search(libraries, fun, x, f, grad,
-                                                         direction, first_step)
+        step, new_x, new_f, new_grad, used = line_search(
+            libraries, fun, x, f, grad, direction, first_step
+        )
         evaluations += used
         s = [a - b for a, b in zip(new_x, x)]
         y = [a - b for a, b in zip(new_grad, grad)]

@@ -70,11 +70,22 @@ def load_libraries():
     blaswrap = _load("blaswrap")
     linesearch.dcsrch_.restype = None
     linesearch.dcsrch_.argtypes = (
-        [_double_p] * 6 + [ctypes.POINTER(ctypes.c_char)] + [_double_p] * 2
-        + [_int_p, _double_p, ctypes.c_int])
+        [_double_p] * 6
+        + [ctypes.POINTER(ctypes.c_char)]
+        + [_double_p] * 2
+        + [_int_p, _double_p, ctypes.c_int]
+    )
     blaswrap.f2pywrapddot_.restype = None
-    blaswrap.f2pywrapddot_.argtypes = [_double_p, _int_p, _double_p, _int_p,
-                                       _double_p, _int_p, _int_p, _int_p]
+    blaswrap.f2pywrapddot_.argtypes = [
+        _double_p,
+        _int_p,
+        _double_p,
+        _int_p,
+        _double_p,
+        _int_p,
+        _int_p,
+        _int_p,
+    ]
     blaswrap.f2pywrapdnrm2_.restype = None
     blaswrap.f2pywrapdnrm2_.argtypes = [_double_p, _int_p, _double_p, _int_p, _int_p]
     return {"linesearch": linesearch, "blaswrap": blaswrap}
@@ -92,9 +103,16 @@ def dot(libraries, x, y):
     # The wrapper hands its second to sixth arguments to the BLAS routine as
     # count, x, increment of x, y, increment of y; the last two only ride along.
     blaswrap = libraries["blaswrap"]
-    blaswrap.f2pywrapddot_(ctypes.byref(result), ctypes.byref(n), vector(x),
-                           ctypes.byref(one), vector(y), ctypes.byref(one),
-                           ctypes.byref(one), ctypes.byref(one))
+    blaswrap.f2pywrapddot_(
+        ctypes.byref(result),
+        ctypes.byref(n),
+        vector(x),
+        ctypes.byref(one),
+        vector(y),
+        ctypes.byref(one),
+        ctypes.byref(one),
+        ctypes.byref(one),
+    )
     return result.value
 
 
@@ -103,6 +121,7 @@ def norm(libraries, x):
     result = ctypes.c_double()
     n = ctypes.c_int(len(x))
     one = ctypes.c_int(1)
-    libraries["blaswrap"].f2pywrapdnrm2_(ctypes.byref(result), ctypes.byref(n),
-                                         vector(x), ctypes.byref(one), ctypes.byref(one))
+    libraries["blaswrap"].f2pywrapdnrm2_(
+        ctypes.byref(result), ctypes.byref(n), vector(x), ctypes.byref(one), ctypes.byref(one)
+    )
     return result.value

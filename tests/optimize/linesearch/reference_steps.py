@@ -92,11 +92,13 @@ def dcstep(stx, fx, dx, sty, fy, dy, stp, fp, dp, brackt, stpmin, stpmax):
 def search(phi, stp, ftol, gtol, xtol, stpmin, stpmax, step_calls=None):
     """The steps at which the search asks for an evaluation. The arguments of
     every safeguarded step it takes are appended to step_calls."""
+
     def step(*args):
         # dcstep's arguments, in its order.
         if step_calls is not None:
             step_calls.append(list(args))
         return dcstep(*args)
+
     f, g = phi(0.0)
     finit, ginit = f, g
     gtest = ftol * ginit
@@ -113,23 +115,27 @@ def search(phi, stp, ftol, gtol, xtol, stpmin, stpmax, step_calls=None):
         ftest = finit + stp * gtest
         if stage == 1 and f <= ftest and g >= 0.0:
             stage = 2
-        stop = (brackt and (stp <= stmin or stp >= stmax)) \
-            or (brackt and stmax - stmin <= xtol * stmax) \
-            or (stp == stpmax and f <= ftest and g <= gtest) \
-            or (stp == stpmin and (f > ftest or g >= gtest)) \
+        stop = (
+            (brackt and (stp <= stmin or stp >= stmax))
+            or (brackt and stmax - stmin <= xtol * stmax)
+            or (stp == stpmax and f <= ftest and g <= gtest)
+            or (stp == stpmin and (f > ftest or g >= gtest))
             or (f <= ftest and abs(g) <= gtol * (-ginit))
+        )
         if stop:
             return steps
         if stage == 1 and f <= fx and f > ftest:
             fm, fxm, fym = f - stp * gtest, fx - stx * gtest, fy - sty * gtest
             gm, gxm, gym = g - gtest, gx - gtest, gy - gtest
             stx, fxm, gxm, sty, fym, gym, stp, brackt = step(
-                stx, fxm, gxm, sty, fym, gym, stp, fm, gm, brackt, stmin, stmax)
+                stx, fxm, gxm, sty, fym, gym, stp, fm, gm, brackt, stmin, stmax
+            )
             fx, fy = fxm + stx * gtest, fym + sty * gtest
             gx, gy = gxm + gtest, gym + gtest
         else:
             stx, fx, gx, sty, fy, gy, stp, brackt = step(
-                stx, fx, gx, sty, fy, gy, stp, f, g, brackt, stmin, stmax)
+                stx, fx, gx, sty, fy, gy, stp, f, g, brackt, stmin, stmax
+            )
         if brackt:
             if abs(sty - stx) >= 0.66 * width1:
                 stp = stx + 0.5 * (sty - stx)
@@ -148,28 +154,34 @@ def search(phi, stp, ftol, gtol, xtol, stpmin, stpmax, step_calls=None):
 
 def polynomial(roots_shift, scale):
     """phi(s) = scale * (s + a)^5 - 2 scale (s + a)^4, minimiser near 1.6 - a."""
+
     def phi(s):
         t = s + roots_shift
         t2 = t * t
         t3 = t2 * t
         t4 = t3 * t
         return scale * (t4 * t) - 2.0 * scale * t4, 5.0 * scale * t4 - 8.0 * scale * t3
+
     return phi
 
 
 def rational(beta):
     """phi(s) = -s / (s^2 + beta)."""
+
     def phi(s):
         d = s * s + beta
         return -s / d, (s * s - beta) / (d * d)
+
     return phi
 
 
 def quartic_well(c):
     """phi(s) = (s - c)^4 - c^3 s: flat near its minimiser."""
+
     def phi(s):
         u = s - c
         return u * u * u * u - c * c * c * s, 4.0 * u * u * u - c * c * c
+
     return phi
 
 
@@ -190,9 +202,11 @@ def random_step(rng):
     return [stx, fx, dx, sty, fy, dy, stp, fp, dp, brackt, stpmin, stpmax]
 
 
-FUNCTIONS = {"polynomial": lambda a, b: polynomial(a, b),
-             "rational": lambda a, b: rational(a),
-             "quartic_well": lambda a, b: quartic_well(a)}
+FUNCTIONS = {
+    "polynomial": lambda a, b: polynomial(a, b),
+    "rational": lambda a, b: rational(a),
+    "quartic_well": lambda a, b: quartic_well(a),
+}
 
 SEARCHES = [
     # name, function, its parameters, stp, ftol, gtol, xtol, stpmin, stpmax
@@ -223,8 +237,16 @@ def random_search_steps(rng, count):
             continue
         found = []
         try:
-            search(phi, 10 ** rng.uniform(-3, 1), rng.choice([1e-3, 0.1, 0.25, 0.45]),
-                   rng.choice([1e-3, 0.1, 0.5, 0.9]), rng.choice([1e-10, 0.1]), 0.0, 1e3, found)
+            search(
+                phi,
+                10 ** rng.uniform(-3, 1),
+                rng.choice([1e-3, 0.1, 0.25, 0.45]),
+                rng.choice([1e-3, 0.1, 0.5, 0.9]),
+                rng.choice([1e-10, 0.1]),
+                0.0,
+                1e3,
+                found,
+            )
         except (ZeroDivisionError, ValueError):
             continue
         calls.extend(found)
@@ -257,6 +279,14 @@ if __name__ == "__main__":
     print("#define REFERENCE_SEARCHES \\")
     for name, kind, params, stp, ftol, gtol, xtol, stpmin, stpmax in SEARCHES:
         steps = search(FUNCTIONS[kind](*params), stp, ftol, gtol, xtol, stpmin, stpmax)
-        print("  {\"%s\", TestFunction::%s, {%s}, {%s}, {%s}}, \\" % (
-            name, kind, hexes(params), hexes([stp, ftol, gtol, xtol, stpmin, stpmax]), hexes(steps)))
+        print(
+            '  {"%s", TestFunction::%s, {%s}, {%s}, {%s}}, \\'
+            % (
+                name,
+                kind,
+                hexes(params),
+                hexes([stp, ftol, gtol, xtol, stpmin, stpmax]),
+                hexes(steps),
+            )
+        )
     print()

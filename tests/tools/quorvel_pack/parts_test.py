@@ -23,12 +23,10 @@ class ImportAnalysisTest(unittest.TestCase):
             ("from . import x", [Import("", 1, ("x",), False)]),
             ("from ..p import q, r", [Import("p", 2, ("q", "r"), False)]),
             ("from m import *", [Import("m", 0, ("*",), False)]),
-            ("try:\n    import t\nexcept ImportError:\n    t = None",
-             [Import("t", 0, (), False)]),
+            ("try:\n    import t\nexcept ImportError:\n    t = None", [Import("t", 0, (), False)]),
             ("class C:\n    import y", [Import("y", 0, (), False)]),
             ("def f():\n    import z", [Import("z", 0, (), True)]),
-            ("class C:\n    def m(self):\n        from w import v",
-             [Import("w", 0, ("v",), True)]),
+            ("class C:\n    def m(self):\n        from w import v", [Import("w", 0, ("v",), True)]),
             ("f = lambda: [__import__('x') for _ in ()]", []),
         ]
         for source, expected in cases:
@@ -47,8 +45,7 @@ class ImportAnalysisTest(unittest.TestCase):
         ]
         for importing, is_package, item, expected in cases:
             with self.subTest(importing=importing, item=item):
-                self.assertEqual(analysis.resolve_relative(importing, is_package, item),
-                                 expected)
+                self.assertEqual(analysis.resolve_relative(importing, is_package, item), expected)
 
     def test_entry_must_be_defined_at_module_level(self):
         cases = [
@@ -61,8 +58,7 @@ class ImportAnalysisTest(unittest.TestCase):
         ]
         for source, expected in cases:
             with self.subTest(source):
-                self.assertEqual(analysis.defines(compile(source, "m.py", "exec"), "run"),
-                                 expected)
+                self.assertEqual(analysis.defines(compile(source, "m.py", "exec"), "run"), expected)
 
 
 def generated_module(argv):
@@ -83,18 +79,32 @@ class MultiprocessingCommandTest(unittest.TestCase):
     def test_children_of_multiprocessing_are_recognised(self):
         exe = "/opt/app/quorvel"
         tracker = "from multiprocessing.resource_tracker import main;main(5)"
-        forkserver = ("from multiprocessing.forkserver import main; main(3, 4, ['__main__'], "
-                      "**{'sys_path': ['/opt/app/lib'], 'main_path': None})")
-        spawn = "from multiprocessing.spawn import spawn_main; spawn_main(tracker_fd=5, " \
-                "pipe_handle=7)"
+        forkserver = (
+            "from multiprocessing.forkserver import main; main(3, 4, ['__main__'], "
+            "**{'sys_path': ['/opt/app/lib'], 'main_path': None})"
+        )
+        spawn = (
+            "from multiprocessing.spawn import spawn_main; spawn_main(tracker_fd=5, "
+            "pipe_handle=7)"
+        )
         cases = [
-            ([exe, "-E", "-S", "-c", tracker],
-             ("multiprocessing.resource_tracker", "main", [5], {})),
-            ([exe, "-E", "-s", "-c", forkserver],
-             ("multiprocessing.forkserver", "main", [3, 4, ["__main__"]],
-              {"sys_path": ["/opt/app/lib"], "main_path": None})),
-            ([exe, "-c", spawn, "--multiprocessing-fork"],
-             ("multiprocessing.spawn", "spawn_main", [], {"tracker_fd": 5, "pipe_handle": 7})),
+            (
+                [exe, "-E", "-S", "-c", tracker],
+                ("multiprocessing.resource_tracker", "main", [5], {}),
+            ),
+            (
+                [exe, "-E", "-s", "-c", forkserver],
+                (
+                    "multiprocessing.forkserver",
+                    "main",
+                    [3, 4, ["__main__"]],
+                    {"sys_path": ["/opt/app/lib"], "main_path": None},
+                ),
+            ),
+            (
+                [exe, "-c", spawn, "--multiprocessing-fork"],
+                ("multiprocessing.spawn", "spawn_main", [], {"tracker_fd": 5, "pipe_handle": 7}),
+            ),
             ([exe, "--multiprocessing-fork", "tracker_fd=5", "pipe_handle=7"], "spawn"),
             # The application's own command lines.
             ([exe], None),
@@ -121,6 +131,7 @@ class MultiprocessingCommandTest(unittest.TestCase):
             namespace = {}
             exec(startup.startup_module_source("entry_mod", "start", freeze_gc=False), namespace)
             import entry_mod
+
             self.assertIs(namespace["run"], entry_mod.start)
             self.assertTrue(sys.frozen)
             del sys.frozen
@@ -137,9 +148,24 @@ class RunPathTest(unittest.TestCase):
             for name, flags in cases:
                 with self.subTest(name):
                     library = os.path.join(tmp, "lib%s.so" % name)
-                    subprocess.run(["cc", "-shared", "-fPIC", "-x", "c", "-", "-o", library,
-                                    "-Wl,-soname,lib%s.so.1" % name, "-lm", *flags],
-                                   input="int f(void) { return 1; }\n", text=True, check=True)
+                    subprocess.run(
+                        [
+                            "cc",
+                            "-shared",
+                            "-fPIC",
+                            "-x",
+                            "c",
+                            "-",
+                            "-o",
+                            library,
+                            "-Wl,-soname,lib%s.so.1" % name,
+                            "-lm",
+                            *flags,
+                        ],
+                        input="int f(void) { return 1; }\n",
+                        text=True,
+                        check=True,
+                    )
                     before = native.read_elf(library)
                     self.assertEqual(before.soname, "lib%s.so.1" % name)
                     self.assertEqual(bool(before.rpath or before.runpath), bool(flags))
@@ -148,16 +174,37 @@ class RunPathTest(unittest.TestCase):
                     self.assertEqual((after.rpath, after.runpath), ([], []))
                     self.assertEqual(after.needed, before.needed)
                     # Still a library the loader accepts.
-                    subprocess.run([sys.executable, "-c", "import ctypes, sys; "
-                                    "assert ctypes.CDLL(sys.argv[1]).f() == 1", library],
-                                   check=True)
+                    subprocess.run(
+                        [
+                            sys.executable,
+                            "-c",
+                            "import ctypes, sys; " "assert ctypes.CDLL(sys.argv[1]).f() == 1",
+                            library,
+                        ],
+                        check=True,
+                    )
 
     def test_base_libraries_are_never_copied(self):
         with tempfile.TemporaryDirectory() as tmp:
             binary = os.path.join(tmp, "libuser.so")
-            subprocess.run(["cc", "-shared", "-fPIC", "-x", "c", "-", "-o", binary,
-                            "-Wl,--no-as-needed", "-lm", "-lz"],
-                           input="int f(void) { return 1; }\n", text=True, check=True)
+            subprocess.run(
+                [
+                    "cc",
+                    "-shared",
+                    "-fPIC",
+                    "-x",
+                    "c",
+                    "-",
+                    "-o",
+                    binary,
+                    "-Wl,--no-as-needed",
+                    "-lm",
+                    "-lz",
+                ],
+                input="int f(void) { return 1; }\n",
+                text=True,
+                check=True,
+            )
             copies, missing = native.needed_libraries([("libuser.so", binary)], [])
             self.assertEqual(missing, [])
             self.assertIn("libz.so.1", copies)
@@ -180,8 +227,9 @@ class LibraryZipTest(unittest.TestCase):
         output = os.path.join(tmp, "out", "library.zip")
         os.makedirs(os.path.dirname(output))
         script = os.path.join(os.environ["QUORVEL_SOURCE_DIR"], "launcher", "make_library_zip.py")
-        result = subprocess.run([sys.executable, script, stdlib, output], capture_output=True,
-                                text=True)
+        result = subprocess.run(
+            [sys.executable, script, stdlib, output], capture_output=True, text=True
+        )
         return result, output
 
     def test_failure_leaves_no_archive_and_no_partial_file(self):
