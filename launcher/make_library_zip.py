@@ -3,8 +3,8 @@ archive that the launcher puts first on the module search path.
 
 Usage: make_library_zip.py STDLIB_DIR OUTPUT_ZIP
 
-Run it with the interpreter that the launcher embeds: the bytecode must
-match it. Only compiled modules go in (no sources), in a fixed order with
+Run it with the interpreter that the launcher embeds (the bytecode must
+match it), with the source root on PYTHONPATH for the packing tool's package. Only compiled modules go in (no sources), in a fixed order with
 fixed dates, so the same library gives the same archive.
 """
 
@@ -12,12 +12,8 @@ import os
 import sys
 import zipfile
 
-# The tools' package holds the fixed date of every archive member.
-sys.path.insert(
-    0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools")
-)
-from quorvel_pack import FIXED_DATE_TIME  # noqa: E402
-from quorvel_pack.analysis import pyc_contents  # noqa: E402
+from quorvel_pack import FIXED_DATE_TIME
+from quorvel_pack.analysis import pyc_contents
 
 # Packages and modules an embedded application has no use for: test suites,
 # GUI toolkits it does not ship, installers and the interactive help's data.

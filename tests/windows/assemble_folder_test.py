@@ -22,8 +22,7 @@ import zipfile
 
 import pefile
 
-sys.path.insert(0, os.path.join(os.environ["QUORVEL_SOURCE_DIR"], "tools"))
-from quorvel_pack import pe, windows  # noqa: E402
+from quorvel_pack import pe, windows
 
 SOURCE_DIR = os.environ["QUORVEL_SOURCE_DIR"]
 INSTALLATION = os.environ["QUORVEL_WINDOWS_INSTALLATION"]

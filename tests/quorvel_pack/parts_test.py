@@ -11,9 +11,8 @@ import tempfile
 import unittest
 import zipfile
 
-sys.path.insert(0, os.path.join(os.environ["QUORVEL_SOURCE_DIR"], "tools"))
-from quorvel_pack import FIXED_DATE_TIME, analysis, native, startup  # noqa: E402
-from quorvel_pack.analysis import Import  # noqa: E402
+from quorvel_pack import FIXED_DATE_TIME, analysis, native, startup
+from quorvel_pack.analysis import Import
 
 
 class ImportAnalysisTest(unittest.TestCase):

@@ -23,9 +23,7 @@ from installation import (
     run_quorvel,
     write_files,
 )
-
-sys.path.insert(0, os.path.join(os.path.dirname(PACK_APP)))
-from quorvel_pack import native  # noqa: E402
+from quorvel_pack import native
 
 EXTENSION_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
 PRINT_RUN = "def run():\n    print('ran')\n"
