@@ -12,7 +12,8 @@ import os
 import sys
 import zipfile
 
-from quorvel_pack import FIXED_DATE_TIME
+from quorvel_pack import fs
+from quorvel_pack.members import FIXED_DATE_TIME
 from quorvel_pack.analysis import pyc_contents
 
 # Packages and modules an embedded application has no use for: test suites,
@@ -59,21 +60,16 @@ def sources(stdlib):
 def main(stdlib, output):
     if not os.path.isfile(os.path.join(stdlib, "os.py")):
         sys.exit("%s: not a standard library directory" % stdlib)
-    temporary = output + ".part"
-    try:
-        with zipfile.ZipFile(temporary, "w", zipfile.ZIP_DEFLATED) as archive:
-            for path, relative in sources(stdlib):
-                with open(path, "rb") as source:
-                    code = compile(source.read(), relative, "exec", dont_inherit=True)
-                entry = zipfile.ZipInfo(relative[:-3] + ".pyc", date_time=FIXED_DATE_TIME)
-                entry.compress_type = zipfile.ZIP_DEFLATED
-                archive.writestr(entry, pyc_contents(code))
-        os.replace(temporary, output)
-    except BaseException:
-        # A half-written archive must not be taken for a finished one.
-        if os.path.exists(temporary):
-            os.unlink(temporary)
-        raise
+    # A half-written archive must not be taken for a finished one.
+    with fs.replacing_file(output) as partial, zipfile.ZipFile(
+        partial, "w", zipfile.ZIP_DEFLATED
+    ) as archive:
+        for path, relative in sources(stdlib):
+            with open(path, "rb") as source:
+                code = compile(source.read(), relative, "exec", dont_inherit=True)
+            entry = zipfile.ZipInfo(relative[:-3] + ".pyc", date_time=FIXED_DATE_TIME)
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(entry, pyc_contents(code))
 
 
 if __name__ == "__main__":

@@ -13,13 +13,12 @@ import shutil
 import subprocess
 import tempfile
 
-from . import PackError
-from .archives import (
+from . import PackError, fs
+from .members import (
     LEFT_OUT_OF_INSTALLATIONS,
     link_inside,
     members,
     normal_mode,
-    replacing,
     source_date_epoch,
 )
 
@@ -59,7 +58,7 @@ def write_deb(installation: str, output: str, name: str, version, summary) -> No
         control = "".join("%s: %s\n" % (key, value) for key, value in fields.items() if value)
         write_text(os.path.join(root, "DEBIAN", "control"), control)
         normalise(root)
-        with replacing(output) as partial:
+        with fs.replacing_file(output) as partial:
             run(
                 ["dpkg-deb", "--root-owner-group", "-Zgzip", "-z9", "--build", root, partial],
                 env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())),

@@ -26,7 +26,8 @@ import tempfile
 import typing
 import zipfile
 
-from . import FIXED_DATE_TIME, PackError, analysis, install, pe, startup
+from . import PackError, analysis, install, pe, startup
+from .members import FIXED_DATE_TIME
 
 PROGRAM = "quorvel.exe"
 LIBRARIES = ("linesearch.dll", "blaswrap.dll", "cblassub.dll")

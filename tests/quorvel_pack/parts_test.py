@@ -11,7 +11,8 @@ import tempfile
 import unittest
 import zipfile
 
-from quorvel_pack import FIXED_DATE_TIME, analysis, native, startup
+from quorvel_pack import analysis, native, startup
+from quorvel_pack.members import FIXED_DATE_TIME
 from quorvel_pack.analysis import Import
 
 

@@ -1,0 +1,74 @@
+"""What every distributable archive shares: its members in a fixed order,
+their normalised modes and time, and which links stay links."""
+
+import os
+import stat
+import time
+from typing import Collection, List, Optional, Tuple
+
+from . import PackError, fs
+
+# Timestamp of every archive member the tool writes, so that the same inputs
+# give the same bytes: the earliest date a zip header can hold.
+FIXED_DATE_TIME = (1980, 1, 1, 0, 0, 0)
+# The same moment in seconds; also the default time of tar members.
+DEFAULT_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC
+# The installation's own desktop entry names the folder where cmake
+# installed it, which is wrong anywhere the archive is unpacked.
+LEFT_OUT_OF_INSTALLATIONS = ("share/applications",)
+# Caches of compiled modules: the interpreter rewrites them at will.
+LEFT_OUT_EVERYWHERE = ("__pycache__",)
+
+assert time.gmtime(DEFAULT_EPOCH)[:6] == FIXED_DATE_TIME
+
+
+def source_date_epoch() -> int:
+    """The time of every member: SOURCE_DATE_EPOCH when set."""
+    value = os.environ.get("SOURCE_DATE_EPOCH")
+    if value is None or value == "":
+        return DEFAULT_EPOCH
+    if not value.isdigit():
+        raise PackError("SOURCE_DATE_EPOCH=%s: not a number of seconds" % value)
+    return int(value)
+
+
+def normal_mode(mode: int) -> int:
+    """0755 for directories and executables, 0644 for everything else."""
+    return 0o755 if stat.S_ISDIR(mode) or mode & 0o111 else 0o644
+
+
+def members(folder: str, left_out: Collection[str] = ()) -> List[Tuple[str, str]]:
+    """(relative path with /, full path) of everything under folder, sorted,
+    parents before their contents; left_out names relative paths to skip,
+    with everything under them."""
+    found = []
+
+    def visit(directory: str, relative: str) -> None:
+        for entry in sorted(os.listdir(directory)):
+            path = os.path.join(directory, entry)
+            member = relative + "/" + entry if relative else entry
+            if member in left_out or entry in LEFT_OUT_EVERYWHERE:
+                continue
+            found.append((member, path))
+            if os.path.isdir(path) and not os.path.islink(path):
+                visit(path, member)
+
+    visit(folder, "")
+    return found
+
+
+def link_inside(folder: str, path: str) -> Optional[str]:
+    """The target of the symbolic link path when it is relative and stays
+    inside folder; None for a link to take as a copy of what it names."""
+    target = os.readlink(path)
+    if os.path.isabs(target):
+        return None
+    resolved = os.path.realpath(path)
+    if not fs.inside(resolved, folder) or not os.path.exists(resolved):
+        return None
+    return target
+
+
+def check_not_linked_directory(path: str) -> None:
+    if os.path.islink(path):
+        raise PackError("%s: a link to a directory outside the folder cannot be archived" % path)
