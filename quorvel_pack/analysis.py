@@ -1,25 +1,19 @@
-"""What an application is made of, and which modules it needs.
+"""What an application is made of.
 
 The application directory is read once into a list of files, each with its
 role (module, extension module, data, not shipped); every refusal about the
-application itself is raised here. The import analysis follows `import`
-statements through the bytecode of the application, of the standard library
-and of the third-party directories, and through what the interpreter's C
-modules import when they load.
+application itself is raised here, and its sources are compiled here.
 """
 
 import dis
 import importlib.machinery
 import importlib.util
-import json
 import keyword
 import marshal
 import os
-import subprocess
-import sys
-from typing import Callable, Dict, Iterable, List, NamedTuple, Optional, Set, Tuple
+from typing import Iterable, List, NamedTuple, Optional, Set, Tuple
 
-from . import PackError
+from . import PackError, fs
 
 STARTUP = "__startup__"
 # The application's own start-up module is installed under this name; the
@@ -40,11 +34,6 @@ NOT_SHIPPED_NAMES = {
 }
 NOT_SHIPPED_SUFFIXES = (".pyc", ".pyo", "~", ".swp")
 
-# Roots of every installation: what the runtime imports while it starts (the
-# codecs, looked up by name), and what the launcher imports to report an
-# uncaught exception.
-RUNTIME_ROOTS = ("encodings", "traceback")
-
 
 class AppFile(NamedTuple):
     """One file of the application: its path relative to the application
@@ -60,25 +49,6 @@ class Application(NamedTuple):
     files: List[AppFile]
     entry_module: str  # the module whose function the start-up calls
     entry_function: str
-
-
-class Import(NamedTuple):
-    """One import statement: `from ... import` names in fromlist, relative
-    imports with level > 0; in_function when it runs only when called."""
-
-    name: str
-    level: int
-    fromlist: Tuple[str, ...]
-    in_function: bool
-
-
-class Closure(NamedTuple):
-    """Modules found by the analysis: name -> spec origin (file path, or
-    "built-in"/"frozen"/"namespace"), and what could not be found."""
-
-    modules: Dict[str, str]
-    packages: Set[str]
-    unresolved: List[Tuple[str, str]]  # (missing name, importing module)
 
 
 def valid_module_part(name: str) -> bool:
@@ -138,8 +108,7 @@ def application_files(
             if "\\" in name:
                 raise PackError("%s: a backslash in a file name" % relative)
             if os.path.islink(path):
-                target = os.path.realpath(path)
-                if target != root and not target.startswith(root + os.sep):
+                if not fs.inside(path, root):
                     raise PackError("%s: symlink leads outside %s" % (relative, app_dir))
                 if not os.path.exists(path):
                     raise PackError("%s: dangling symlink" % relative)
@@ -210,164 +179,6 @@ def pyc_contents(code: object) -> bytes:
 def bytecode_file(source_path: str, display_name: str) -> bytes:
     """The bytecode file of a source file; tracebacks name display_name."""
     return pyc_contents(compile_source(source_path, display_name))
-
-
-def module_imports(code: object) -> List[Import]:
-    """Import statements of a code object and of the code nested in it."""
-    found: List[Import] = []
-
-    def scan(code: object, in_function: bool) -> None:
-        constants: List[object] = []
-        for instruction in dis.get_instructions(code):
-            if instruction.opname == "LOAD_CONST":
-                constants.append(instruction.argval)
-                continue
-            if instruction.opname == "IMPORT_NAME" and len(constants) >= 2:
-                level, fromlist = constants[-2], constants[-1]
-                if isinstance(level, int):
-                    names = tuple(fromlist) if isinstance(fromlist, tuple) else ()
-                    found.append(Import(instruction.argval, level, names, in_function))
-            constants = []
-        for constant in code.co_consts:
-            if hasattr(constant, "co_code"):
-                # Class bodies run at import; functions only when called.
-                nested_is_function = bool(constant.co_flags & 0x02)  # CO_NEWLOCALS
-                scan(constant, in_function or nested_is_function)
-
-    scan(code, False)
-    return found
-
-
-def resolve_relative(importing: str, is_package: bool, item: Import) -> Optional[str]:
-    """The absolute name a relative import refers to, None when it leaves the top."""
-    if item.level == 0:
-        return item.name
-    parts = importing.split(".")
-    if not is_package:
-        parts = parts[:-1]
-    if item.level - 1 > len(parts) or (item.level - 1 == len(parts) and not item.name):
-        return None
-    base = parts[: len(parts) - (item.level - 1)]
-    if item.name:
-        base.append(item.name)
-    return ".".join(base) or None
-
-
-def bytecode_imports_closure(
-    roots: Iterable[str],
-    search_path: List[str],
-    follow_function_import: Callable[[str, str, str], bool],
-    code_of: Callable[[str, str], Optional[object]],
-    excluded: Set[str],
-) -> Closure:
-    """Modules reachable from roots through import statements.
-
-    search_path: directories searched in order for top-level modules.
-    follow_function_import(module, origin, target): whether an import of
-    target inside a function of module is followed. code_of(module, origin):
-    its code object, or None.
-    Names in excluded, and their submodules, are neither shipped nor followed.
-    """
-    modules: Dict[str, str] = {}
-    packages: Set[str] = set()
-    locations: Dict[str, List[str]] = {}
-    unresolved: List[Tuple[str, str]] = []
-    missing: Set[str] = set()
-    pending: List[Tuple[str, str]] = [(root, "") for root in roots]
-
-    def is_excluded(name: str) -> bool:
-        return any(name == e or name.startswith(e + ".") for e in excluded)
-
-    def find(name: str) -> Optional[str]:
-        """Finds name (its parents first); returns its origin or None."""
-        if name in modules:
-            return modules[name]
-        if name in missing or is_excluded(name):
-            return None
-        parent, _, last = name.rpartition(".")
-        if parent:
-            if find(parent) is None or parent not in packages:
-                missing.add(name)
-                return None
-            spec = importlib.machinery.PathFinder.find_spec(last, locations[parent])
-        elif name in sys.builtin_module_names:
-            modules[name] = "built-in"
-            return "built-in"
-        else:
-            spec = importlib.machinery.PathFinder.find_spec(name, search_path)
-            if spec is None and importlib.machinery.FrozenImporter.find_spec(name):
-                modules[name] = "frozen"
-                return "frozen"
-        if spec is None:
-            missing.add(name)
-            return None
-        origin = spec.origin if spec.has_location else "namespace"
-        modules[name] = origin
-        if spec.submodule_search_locations is not None:
-            packages.add(name)
-            locations[name] = list(spec.submodule_search_locations)
-        pending.append((name, origin))
-        return origin
-
-    queue_roots = list(pending)
-    pending.clear()
-    for root, _ in queue_roots:
-        if find(root) is None and not is_excluded(root):
-            unresolved.append((root, "(root)"))
-    while pending:
-        name, origin = pending.pop()
-        if origin in ("built-in", "frozen", "namespace"):
-            continue
-        code = code_of(name, origin)
-        if code is None:
-            continue
-        for item in module_imports(code):
-            target = resolve_relative(name, name in packages, item)
-            if item.in_function and not follow_function_import(name, origin, target or ""):
-                continue
-            if target is None:
-                unresolved.append(("." * item.level + item.name, name))
-                continue
-            if is_excluded(target):
-                continue
-            if find(target) is None:
-                unresolved.append((target, name))
-                continue
-            if target in packages:
-                for sub in item.fromlist:
-                    if sub != "*":
-                        # An attribute of the package, or a submodule.
-                        find(target + "." + sub)
-    return Closure(modules, packages, unresolved)
-
-
-def c_module_imports(names: Iterable[str], python: str = sys.executable) -> Dict[str, List[str]]:
-    """Python modules that the named C modules import when they load, found
-    by importing each in a fresh isolated interpreter."""
-    names = sorted(names)
-    if not names:
-        return {}
-    probe = (
-        "import json, sys\n"
-        "found = {}\n"
-        "for name in sys.argv[1:]:\n"
-        "    before = set(sys.modules)\n"
-        "    try:\n"
-        "        __import__(name)\n"
-        "    except Exception:\n"
-        "        pass\n"
-        "    found[name] = sorted(set(sys.modules) - before - {name})\n"
-        "print(json.dumps(found))\n"
-    )
-    result = subprocess.run(
-        [python, "-I", "-S", "-c", probe, *names], capture_output=True, text=True, timeout=120
-    )
-    if result.returncode != 0:
-        raise PackError(
-            "probing the interpreter's C modules failed: %s"
-            % result.stderr.strip().splitlines()[-1:]
-        )
-    return json.loads(result.stdout)
 
 
 def check_entry(app_dir: str, files: List[AppFile], entry: Optional[str]) -> Tuple[str, str]:

@@ -1,11 +1,12 @@
 """The command line of tools/pack-app."""
 
 import argparse
-import os
 import sys
 from typing import List
 
 from . import PackError, archives, install, windows
+from .options import PackOptions
+from .planning import Report
 
 DESCRIPTION = """Add an application to a quorvel installation.
 
@@ -112,8 +113,8 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
     return parser.parse_args(argv)
 
 
-def options_of(args: argparse.Namespace) -> install.Options:
-    return install.Options(
+def options_of(args: argparse.Namespace) -> PackOptions:
+    return PackOptions(
         entry=args.entry,
         as_source=args.source,
         paths=tuple(args.path),
@@ -125,7 +126,7 @@ def options_of(args: argparse.Namespace) -> install.Options:
     )
 
 
-def print_report(report: install.Report, installation: str) -> None:
+def print_report(report: Report, installation: str) -> None:
     for relative in report.not_shipped:
         print("pack-app: not shipped: %s" % relative)
     for warning in report.warnings:

@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 
 from . import PackError, fs
+from .layout import PROGRAM
 from .members import (
     LEFT_OUT_OF_INSTALLATIONS,
     link_inside,
@@ -22,7 +23,6 @@ from .members import (
     source_date_epoch,
 )
 
-PROGRAM = "quorvel"  # the launcher's file name in an installation
 TIMEOUT = 600
 # Debian policy: lower case letters, digits, + - and ., starting alphanumeric.
 PACKAGE_NAME = re.compile(r"[a-z0-9][a-z0-9+.-]+")

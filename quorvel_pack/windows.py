@@ -22,16 +22,15 @@ import os
 import re
 import shutil
 import sys
-import tempfile
 import typing
 import zipfile
 
-from . import PackError, analysis, install, pe, startup
+from . import PackError, analysis, fs, pe, startup
+from .layout import ARCHIVE, check_apart
+from .layout import WINDOWS_PROGRAM as PROGRAM
 from .members import FIXED_DATE_TIME
 
-PROGRAM = "quorvel.exe"
 LIBRARIES = ("linesearch.dll", "blaswrap.dll", "cblassub.dll")
-ARCHIVE = install.ARCHIVE
 
 INTERPRETER_DLL = re.compile(r"python3(\d+)\.dll", re.IGNORECASE)
 STABLE_ABI_DLL = "python3.dll"
@@ -390,36 +389,12 @@ def write_folder(
     write_library(os.path.join(target, "lib", ARCHIVE), stdlib, members)
 
 
-def replace_directory(directory: str, build) -> None:
-    """Builds a new directory with build(path) beside directory, then puts
-    it in directory's place; on any failure directory stays as it was."""
-    directory = os.path.abspath(directory)
-    parent, base = os.path.split(directory)
-    staging = tempfile.mkdtemp(prefix="." + base + ".new-", dir=parent)
-    try:
-        build(staging)
-        shutil.copymode(directory, staging)
-        # The old directory steps aside under the staging name's twin.
-        retired = os.path.join(parent, os.path.basename(staging).replace(".new-", ".old-", 1))
-        os.rename(directory, retired)
-    except BaseException:
-        shutil.rmtree(staging, ignore_errors=True)
-        raise
-    try:
-        os.rename(staging, directory)
-    except BaseException:
-        os.rename(retired, directory)
-        shutil.rmtree(staging, ignore_errors=True)
-        raise
-    shutil.rmtree(retired, ignore_errors=True)
-
-
 def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> str:
     """Turns installation into the runnable folder holding the application;
     returns a one-line account of it."""
     check_options(args)
     runtime = read_runtime(args.runtime)
-    install.check_apart(app_dir, installation)
+    check_apart(app_dir, installation)
     check_installation(installation)
     for directory in args.native_path:
         if not os.path.isdir(directory):
@@ -433,9 +408,9 @@ def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> str:
             raise PackError("%s: %s is not a zip archive" % (runtime.path, stdlib_member(runtime)))
         with stdlib:
             members = application_members(app_dir, runtime, module_names_of_archive(stdlib), args)
-            replace_directory(
-                installation, lambda target: write_folder(target, files, package, stdlib, members)
-            )
+            parent, base = os.path.split(os.path.abspath(installation))
+            with fs.replacing_directory(installation, parent, "." + base + ".new-") as target:
+                write_folder(target, files, package, stdlib, members)
     return "%s: %d files of the application in lib/%s, %d files from %s and the native paths" % (
         installation,
         len(members),

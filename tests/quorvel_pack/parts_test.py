@@ -11,9 +11,9 @@ import tempfile
 import unittest
 import zipfile
 
-from quorvel_pack import analysis, native, startup
+from quorvel_pack import analysis, closure, native, startup
 from quorvel_pack.members import FIXED_DATE_TIME
-from quorvel_pack.analysis import Import
+from quorvel_pack.closure import Import
 
 
 class ImportAnalysisTest(unittest.TestCase):
@@ -32,7 +32,7 @@ class ImportAnalysisTest(unittest.TestCase):
         for source, expected in cases:
             with self.subTest(source):
                 code = compile(source, "case.py", "exec")
-                self.assertEqual(analysis.module_imports(code), expected)
+                self.assertEqual(closure.module_imports(code), expected)
 
     def test_relative_imports_resolve_against_the_package(self):
         cases = [
@@ -45,7 +45,7 @@ class ImportAnalysisTest(unittest.TestCase):
         ]
         for importing, is_package, item, expected in cases:
             with self.subTest(importing=importing, item=item):
-                self.assertEqual(analysis.resolve_relative(importing, is_package, item), expected)
+                self.assertEqual(closure.resolve_relative(importing, is_package, item), expected)
 
     def test_entry_must_be_defined_at_module_level(self):
         cases = [

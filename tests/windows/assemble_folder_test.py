@@ -389,15 +389,12 @@ class AssembleTest(unittest.TestCase):
         )
         before = folder_files(self.folder)
         write_files(self.app, {"helper.py": "def greet():\n    print('changed')\n"})
-        real_rename = os.rename
 
         def interrupted_write(*_):
             raise KeyboardInterrupt
 
-        def second_rename_fails(source, target):
-            if os.path.basename(source).startswith(".App.new-"):
-                raise OSError("no room")
-            real_rename(source, target)
+        def exchange_fails(*_):
+            raise OSError("no room")
 
         # name, what is replaced, the replacement, the exception that follows
         cases = [
@@ -409,8 +406,8 @@ class AssembleTest(unittest.TestCase):
             ),
             (
                 "when the new folder moves in",
-                "quorvel_pack.windows.os.rename",
-                second_rename_fails,
+                "quorvel_pack.fs.exchange",
+                exchange_fails,
                 OSError,
             ),
         ]
