@@ -4,51 +4,28 @@ archive that the launcher puts first on the module search path.
 Usage: make_library_zip.py STDLIB_DIR OUTPUT_ZIP
 
 Run it with the interpreter that the launcher embeds (the bytecode must
-match it), with the source root on PYTHONPATH for the packing tool's package. Only compiled modules go in (no sources), in a fixed order with
-fixed dates, so the same library gives the same archive.
+match it), with the source root on PYTHONPATH for the packing tool's
+package. Only compiled modules go in (no sources), in a fixed order with
+fixed dates, so the same library gives the same archive; the parts an
+embedded application has no use for are left out (the rule list
+quorvel_pack/data/stdlib_left_out.json).
 """
 
 import os
 import sys
 import zipfile
+from typing import Iterator, Tuple
 
-from quorvel_pack import fs
+from quorvel_pack import PackError, fs, rules
 from quorvel_pack.members import FIXED_DATE_TIME
 from quorvel_pack.analysis import pyc_contents
 
-# Packages and modules an embedded application has no use for: test suites,
-# GUI toolkits it does not ship, installers and the interactive help's data.
-LEFT_OUT = {
-    "test",
-    "tests",
-    "idlelib",
-    "tkinter",
-    "turtledemo",
-    "turtle.py",
-    "ensurepip",
-    "lib2to3",
-    "distutils",
-    "venv",
-    "pydoc_data",
-    "site-packages",
-    "dist-packages",
-    "lib-dynload",
-    "__pycache__",
-    "__phello__",
-    "__hello__.py",
-    "antigravity.py",
-    "this.py",
-    "sitecustomize.py",
-    "_distutils_system_mod.py",
-}
-LEFT_OUT_PREFIXES = ("config-",)
+
+def kept(name: str) -> bool:
+    return not rules.left_out_of_stdlib(name)
 
 
-def kept(name):
-    return name not in LEFT_OUT and not name.startswith(LEFT_OUT_PREFIXES)
-
-
-def sources(stdlib):
+def sources(stdlib: str) -> Iterator[Tuple[str, str]]:
     for root, dirs, files in os.walk(stdlib):
         dirs[:] = sorted(d for d in dirs if kept(d))
         for name in sorted(files):
@@ -57,7 +34,7 @@ def sources(stdlib):
                 yield path, os.path.relpath(path, stdlib).replace(os.sep, "/")
 
 
-def main(stdlib, output):
+def main(stdlib: str, output: str) -> None:
     if not os.path.isfile(os.path.join(stdlib, "os.py")):
         sys.exit("%s: not a standard library directory" % stdlib)
     # A half-written archive must not be taken for a finished one.
@@ -75,4 +52,7 @@ def main(stdlib, output):
 if __name__ == "__main__":
     if len(sys.argv) != 3:
         sys.exit(__doc__)
-    main(sys.argv[1], sys.argv[2])
+    try:
+        main(sys.argv[1], sys.argv[2])
+    except PackError as error:
+        sys.exit(str(error))

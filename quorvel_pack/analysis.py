@@ -11,7 +11,8 @@ import importlib.util
 import keyword
 import marshal
 import os
-from typing import Iterable, List, NamedTuple, Optional, Set, Tuple
+from types import CodeType
+from typing import Iterable, List, Literal, NamedTuple, Optional, Set, Tuple
 
 from . import PackError, fs
 
@@ -35,12 +36,17 @@ NOT_SHIPPED_NAMES = {
 NOT_SHIPPED_SUFFIXES = (".pyc", ".pyo", "~", ".swp")
 
 
+# What a file of the application is: a module (source), an extension
+# module, a data file, or left behind ("skipped").
+Role = Literal["module", "extension", "data", "skipped"]
+
+
 class AppFile(NamedTuple):
     """One file of the application: its path relative to the application
     directory (with /), its role and, for modules, the module name."""
 
     relative: str
-    role: str  # "module", "extension", "data" or "skipped"
+    role: Role
     module: Optional[str]
 
 
@@ -65,7 +71,7 @@ def _utf8(name: str) -> bool:
 
 def module_of(
     relative: str, extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES
-) -> Tuple[Optional[str], str]:
+) -> Tuple[Optional[str], Role]:
     """(module name, role) of a file by its path (with /), None for data.
     extension_suffixes: those of the target platform's extension modules."""
     parts = relative.split("/")
@@ -81,6 +87,32 @@ def module_of(
     return None, "data"
 
 
+def _check_entry_name(app_dir: str, root: str, path: str, relative: str) -> None:
+    """Refuses a name that cannot be shipped and a link that leads out."""
+    name = os.path.basename(path)
+    if not _utf8(name):
+        raise PackError(
+            "%r: file name is not valid UTF-8" % os.fsencode(os.path.join(app_dir, relative))
+        )
+    if "\\" in name:
+        raise PackError("%s: a backslash in a file name" % relative)
+    if os.path.islink(path):
+        if not fs.inside(path, root):
+            raise PackError("%s: symlink leads outside %s" % (relative, app_dir))
+        if not os.path.exists(path):
+            raise PackError("%s: dangling symlink" % relative)
+
+
+def _not_shipped(name: str, top_level: bool) -> bool:
+    # The application directory itself is no package: its modules are
+    # top-level modules.
+    return (
+        name in NOT_SHIPPED_NAMES
+        or name.endswith(NOT_SHIPPED_SUFFIXES)
+        or (top_level and name == "__init__.py")
+    )
+
+
 def application_files(
     app_dir: str, extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES
 ) -> List[AppFile]:
@@ -90,7 +122,7 @@ def application_files(
         raise PackError("%s: not a directory" % app_dir)
     root = os.path.realpath(app_dir)
     files: List[AppFile] = []
-    visited = set()
+    visited: Set[str] = set()
 
     def walk(directory: str, prefix: str) -> None:
         real = os.path.realpath(directory)
@@ -100,27 +132,12 @@ def application_files(
         for name in sorted(os.listdir(directory)):
             path = os.path.join(directory, name)
             relative = prefix + name
-            if not _utf8(name):
-                raise PackError(
-                    "%r: file name is not valid UTF-8"
-                    % os.fsencode(os.path.join(app_dir, relative))
-                )
-            if "\\" in name:
-                raise PackError("%s: a backslash in a file name" % relative)
-            if os.path.islink(path):
-                if not fs.inside(path, root):
-                    raise PackError("%s: symlink leads outside %s" % (relative, app_dir))
-                if not os.path.exists(path):
-                    raise PackError("%s: dangling symlink" % relative)
-            # The application directory itself is no package: its modules
-            # are top-level modules.
-            top_init = not prefix and name == "__init__.py"
-            if name in NOT_SHIPPED_NAMES or name.endswith(NOT_SHIPPED_SUFFIXES) or top_init:
+            _check_entry_name(app_dir, root, path, relative)
+            if _not_shipped(name, not prefix):
                 files.append(
                     AppFile(relative + ("/" if os.path.isdir(path) else ""), "skipped", None)
                 )
-                continue
-            if os.path.isdir(path):
+            elif os.path.isdir(path):
                 walk(path, relative + "/")
             elif os.path.isfile(path):
                 module, role = module_of(relative, extension_suffixes)
@@ -131,10 +148,9 @@ def application_files(
 
     walk(app_dir, "")
     for item in files:
-        if item.module is None:
-            continue
-        parts = item.module.split(".")
-        if not all(valid_module_part(part) for part in parts):
+        if item.module is not None and not all(
+            valid_module_part(part) for part in item.module.split(".")
+        ):
             raise PackError("%s: not a valid module name (%r)" % (item.relative, item.module))
     return files
 
@@ -151,12 +167,13 @@ def top_level_names(files: Iterable[AppFile]) -> Set[str]:
     return names
 
 
-def compile_source(path: str, display_name: str) -> object:
+def compile_source(path: str, display_name: str) -> CodeType:
     """The code object of a source file; a syntax error is a refusal."""
     with open(path, "rb") as f:
         source = f.read()
     try:
-        return compile(source, display_name, "exec", dont_inherit=True)
+        code: CodeType = compile(source, display_name, "exec", dont_inherit=True)
+        return code
     except (SyntaxError, ValueError) as error:
         line = getattr(error, "lineno", None)
         raise PackError(
@@ -170,7 +187,7 @@ def compile_source(path: str, display_name: str) -> object:
         )
 
 
-def pyc_contents(code: object) -> bytes:
+def pyc_contents(code: CodeType) -> bytes:
     """A bytecode file of code that needs no source beside it: the header
     of an unchecked hash-based file, so that no source is looked for."""
     return importlib.util.MAGIC_NUMBER + b"\x01\x00\x00\x00" + bytes(8) + marshal.dumps(code)
@@ -216,7 +233,7 @@ def check_entry(app_dir: str, files: List[AppFile], entry: Optional[str]) -> Tup
     return module, function
 
 
-def defines(code: object, name: str) -> bool:
+def defines(code: CodeType, name: str) -> bool:
     """Whether module-level code binds name (def, class, assignment or import)."""
     for instruction in dis.get_instructions(code):
         if instruction.opname in ("STORE_NAME", "STORE_GLOBAL") and instruction.argval == name:

@@ -8,49 +8,51 @@ at will. The archive is written beside its destination and renamed into
 place only when complete.
 """
 
-import argparse
 import os
 
 from . import PackError, debian, fs, tarball, zipball
 from .members import LEFT_OUT_OF_INSTALLATIONS, source_date_epoch
+from .options import ArchiveOptions
 
 
-def check_request(installation: str, output: str, args: argparse.Namespace) -> str:
+def check_request(installation: str, options: ArchiveOptions) -> str:
     """Refuses an archive that could not be written, before anything is
     packed; returns the application's name."""
+    output = options.output
     if fs.inside(output, installation):
         raise PackError("%s: the archive cannot be written inside the installation" % output)
     directory = os.path.dirname(os.path.abspath(output))
     if not os.path.isdir(directory) or not os.access(directory, os.W_OK | os.X_OK):
         raise PackError("%s: no writable directory to hold the archive" % output)
-    name = application_name(args)
+    name = application_name(options)
     if not output.lower().endswith((".tar.gz", ".zip", ".deb")):
         raise PackError("%s: unknown archive type; name it .tar.gz, .zip or .deb" % output)
     source_date_epoch()
     if output.lower().endswith(".deb"):
-        debian.check_fields(name, args.version, args.summary)
+        debian.check_fields(name, options.version, options.summary)
     return name
 
 
-def write_archive(installation: str, output: str, args: argparse.Namespace) -> None:
+def write_archive(installation: str, options: ArchiveOptions) -> None:
     """Writes the installation as the archive that output's suffix names."""
     if not os.path.isdir(installation):
         raise PackError("%s: no such installation directory" % installation)
-    name = check_request(installation, output, args)
+    name = check_request(installation, options)
+    output = options.output
     lower = output.lower()
     if lower.endswith(".tar.gz"):
         tarball.write_tar_gz(installation, output, name, LEFT_OUT_OF_INSTALLATIONS)
     elif lower.endswith(".zip"):
         zipball.write_zip(installation, output, name, LEFT_OUT_OF_INSTALLATIONS)
     else:
-        debian.write_deb(installation, output, name, args.version, args.summary)
+        debian.write_deb(installation, output, name, options.version, options.summary)
 
 
-def application_name(args: argparse.Namespace) -> str:
+def application_name(options: ArchiveOptions) -> str:
     """--name, or else the application directory's name."""
-    name = args.name
+    name = options.name
     if name is None:
-        name = os.path.basename(os.path.normpath(os.path.abspath(args.app_dir)))
+        name = os.path.basename(os.path.normpath(os.path.abspath(options.app_dir)))
     if name in ("", ".", "..") or "/" in name or "\0" in name:
         raise PackError("%r: not usable as the application's name; choose one with --name" % name)
     return name

@@ -2,10 +2,11 @@
 
 import argparse
 import sys
-from typing import List
+from typing import List, Union
 
 from . import PackError, archives, install, windows
-from .options import PackOptions
+from .layout import ARCHIVE
+from .options import ArchiveOptions, PackOptions, WindowsOptions
 from .planning import Report
 
 DESCRIPTION = """Add an application to a quorvel installation.
@@ -113,7 +114,7 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
     return parser.parse_args(argv)
 
 
-def options_of(args: argparse.Namespace) -> PackOptions:
+def pack_options(args: argparse.Namespace) -> PackOptions:
     return PackOptions(
         entry=args.entry,
         as_source=args.source,
@@ -123,6 +124,43 @@ def options_of(args: argparse.Namespace) -> PackOptions:
         whole_stdlib=args.whole_stdlib,
         freeze_gc=args.freeze_gc,
         verbose=args.verbose,
+    )
+
+
+def windows_options(args: argparse.Namespace) -> WindowsOptions:
+    """The options of --runtime; refuses those that do not apply to it."""
+    given = [
+        option
+        for option, value in (
+            ("--path", args.path),
+            ("--include", args.include),
+            ("--exclude", args.exclude),
+        )
+        if value
+    ]
+    if given:
+        raise PackError(
+            "%s does not apply with --runtime: the application goes into lib/%s "
+            "beside the package's whole standard library" % (given[0], ARCHIVE)
+        )
+    if args.archive and not args.archive.endswith(".zip"):
+        raise PackError("%s: a Windows folder is shipped as a .zip archive" % args.archive)
+    return WindowsOptions(
+        runtime=args.runtime,
+        native_paths=tuple(args.native_path),
+        entry=args.entry,
+        as_source=args.source,
+        freeze_gc=args.freeze_gc,
+    )
+
+
+def archive_options(args: argparse.Namespace) -> ArchiveOptions:
+    return ArchiveOptions(
+        output=args.archive,
+        app_dir=args.app_dir,
+        name=args.name,
+        version=args.version,
+        summary=args.summary,
     )
 
 
@@ -150,17 +188,19 @@ def main(argv: List[str]) -> int:
     args = parse_arguments(argv)
     try:
         # Refusals first, so that a refused run packs nothing.
-        if args.runtime:
-            windows.check_options(args)
-        if args.archive:
-            archives.check_request(args.installation, args.archive, args)
-        if args.runtime:
-            print("pack-app: %s" % windows.assemble(args.app_dir, args.installation, args))
+        operation: Union[PackOptions, WindowsOptions] = (
+            windows_options(args) if args.runtime else pack_options(args)
+        )
+        archive = archive_options(args) if args.archive else None
+        if archive:
+            archives.check_request(args.installation, archive)
+        if isinstance(operation, WindowsOptions):
+            print("pack-app: %s" % windows.assemble(args.app_dir, args.installation, operation))
         else:
-            report = install.pack(args.app_dir, args.installation, options_of(args))
+            report = install.pack(args.app_dir, args.installation, operation)
             print_report(report, args.installation)
-        if args.archive:
-            archives.write_archive(args.installation, args.archive, args)
+        if archive:
+            archives.write_archive(args.installation, archive)
     except (PackError, OSError) as error:
         print("pack-app: %s" % error, file=sys.stderr)
         return 1

@@ -10,9 +10,11 @@ import json
 import os
 import subprocess
 import sys
+from dataclasses import dataclass, field
+from types import CodeType
 from typing import Callable, Dict, Iterable, List, NamedTuple, Optional, Set, Tuple
 
-from . import PackError, analysis, fs
+from . import PackError, analysis, fs, rules
 from .installation import Runtime
 from .options import PackOptions
 
@@ -20,37 +22,6 @@ from .options import PackOptions
 # codecs, looked up by name), and what the launcher imports to report an
 # uncaught exception.
 RUNTIME_ROOTS = ("encodings", "traceback")
-
-# Standard-library parts that imports inside functions need as a whole,
-# shipped whenever the first name is: multiprocessing's start methods and
-# helper processes are imported lazily, and the generated start-up module
-# parses their command lines.
-WHOLE_PACKAGES = {
-    "encodings": ["encodings"],
-    "multiprocessing": ["multiprocessing", "ast", "importlib"],
-    "concurrent.futures": ["concurrent.futures"],
-}
-# Set by a module while it runs, not found on disk.
-PROVIDED_AT_RUN_TIME = {"os.path"}
-# Parts of the standard library no application ships, skipped by --whole-stdlib.
-NOT_IN_WHOLE_STDLIB = {
-    "test",
-    "idlelib",
-    "tkinter",
-    "turtledemo",
-    "ensurepip",
-    "lib2to3",
-    "distutils",
-    "venv",
-    "pydoc_data",
-    "__phello__",
-    "__hello__",
-    "antigravity",
-    "this",
-    "turtle",
-    "_distutils_system_mod",
-    "sitecustomize",
-}
 
 
 class Import(NamedTuple):
@@ -72,11 +43,11 @@ class Closure(NamedTuple):
     unresolved: List[Tuple[str, str]]  # (missing name, importing module)
 
 
-def module_imports(code: object) -> List[Import]:
+def module_imports(code: CodeType) -> List[Import]:
     """Import statements of a code object and of the code nested in it."""
     found: List[Import] = []
 
-    def scan(code: object, in_function: bool) -> None:
+    def scan(code: CodeType, in_function: bool) -> None:
         constants: List[object] = []
         for instruction in dis.get_instructions(code):
             if instruction.opname == "LOAD_CONST":
@@ -89,7 +60,7 @@ def module_imports(code: object) -> List[Import]:
                     found.append(Import(instruction.argval, level, names, in_function))
             constants = []
         for constant in code.co_consts:
-            if hasattr(constant, "co_code"):
+            if isinstance(constant, CodeType):
                 # Class bodies run at import; functions only when called.
                 nested_is_function = bool(constant.co_flags & 0x02)  # CO_NEWLOCALS
                 scan(constant, in_function or nested_is_function)
@@ -113,11 +84,93 @@ def resolve_relative(importing: str, is_package: bool, item: Import) -> Optional
     return ".".join(base) or None
 
 
+# Origins of modules that have no file to read.
+NOT_FILES = ("built-in", "frozen", "namespace")
+# The importer of the roots, in unresolved imports.
+ROOT = "(root)"
+
+
+@dataclass
+class _Search:
+    """The state of one closure search."""
+
+    search_path: List[str]
+    excluded: Set[str]
+    modules: Dict[str, str] = field(default_factory=dict)
+    packages: Set[str] = field(default_factory=set)
+    locations: Dict[str, List[str]] = field(default_factory=dict)
+    missing: Set[str] = field(default_factory=set)
+    unresolved: List[Tuple[str, str]] = field(default_factory=list)
+    pending: List[Tuple[str, str]] = field(default_factory=list)
+
+
+def _is_excluded(name: str, excluded: Set[str]) -> bool:
+    return any(name == e or name.startswith(e + ".") for e in excluded)
+
+
+def _find(search: _Search, name: str) -> Optional[str]:
+    """Finds name (its parents first); returns its origin or None."""
+    if name in search.modules:
+        return search.modules[name]
+    if name in search.missing or _is_excluded(name, search.excluded):
+        return None
+    parent = name.rpartition(".")[0]
+    if parent and (_find(search, parent) is None or parent not in search.packages):
+        search.missing.add(name)
+        return None
+    origin = _locate(search, name, parent)
+    if origin is None:
+        search.missing.add(name)
+        return None
+    search.modules[name] = origin
+    return origin
+
+
+def _locate(search: _Search, name: str, parent: str) -> Optional[str]:
+    """The origin of name, whose parent package has been found; a module
+    with a location is queued for reading, a package's locations noted."""
+    if parent:
+        spec = importlib.machinery.PathFinder.find_spec(
+            name.rpartition(".")[2], search.locations[parent]
+        )
+    elif name in sys.builtin_module_names:
+        return "built-in"
+    else:
+        spec = importlib.machinery.PathFinder.find_spec(name, search.search_path)
+        if spec is None and importlib.machinery.FrozenImporter.find_spec(name):
+            return "frozen"
+    if spec is None:
+        return None
+    origin = spec.origin if spec.has_location and spec.origin else "namespace"
+    if spec.submodule_search_locations is not None:
+        search.packages.add(name)
+        search.locations[name] = list(spec.submodule_search_locations)
+    search.pending.append((name, origin))
+    return origin
+
+
+def _follow(search: _Search, importer: str, item: Import, target: Optional[str]) -> None:
+    """Finds what one import statement of importer names."""
+    if target is None:
+        search.unresolved.append(("." * item.level + item.name, importer))
+        return
+    if _is_excluded(target, search.excluded):
+        return
+    if _find(search, target) is None:
+        search.unresolved.append((target, importer))
+        return
+    if target in search.packages:
+        for sub in item.fromlist:
+            if sub != "*":
+                # An attribute of the package, or a submodule.
+                _find(search, target + "." + sub)
+
+
 def bytecode_imports_closure(
     roots: Iterable[str],
     search_path: List[str],
     follow_function_import: Callable[[str, str, str], bool],
-    code_of: Callable[[str, str], Optional[object]],
+    code_of: Callable[[str, str], Optional[CodeType]],
     excluded: Set[str],
 ) -> Closure:
     """Modules reachable from roots through import statements.
@@ -128,77 +181,18 @@ def bytecode_imports_closure(
     its code object, or None.
     Names in excluded, and their submodules, are neither shipped nor followed.
     """
-    modules: Dict[str, str] = {}
-    packages: Set[str] = set()
-    locations: Dict[str, List[str]] = {}
-    unresolved: List[Tuple[str, str]] = []
-    missing: Set[str] = set()
-    pending: List[Tuple[str, str]] = [(root, "") for root in roots]
-
-    def is_excluded(name: str) -> bool:
-        return any(name == e or name.startswith(e + ".") for e in excluded)
-
-    def find(name: str) -> Optional[str]:
-        """Finds name (its parents first); returns its origin or None."""
-        if name in modules:
-            return modules[name]
-        if name in missing or is_excluded(name):
-            return None
-        parent, _, last = name.rpartition(".")
-        if parent:
-            if find(parent) is None or parent not in packages:
-                missing.add(name)
-                return None
-            spec = importlib.machinery.PathFinder.find_spec(last, locations[parent])
-        elif name in sys.builtin_module_names:
-            modules[name] = "built-in"
-            return "built-in"
-        else:
-            spec = importlib.machinery.PathFinder.find_spec(name, search_path)
-            if spec is None and importlib.machinery.FrozenImporter.find_spec(name):
-                modules[name] = "frozen"
-                return "frozen"
-        if spec is None:
-            missing.add(name)
-            return None
-        origin = spec.origin if spec.has_location else "namespace"
-        modules[name] = origin
-        if spec.submodule_search_locations is not None:
-            packages.add(name)
-            locations[name] = list(spec.submodule_search_locations)
-        pending.append((name, origin))
-        return origin
-
-    queue_roots = list(pending)
-    pending.clear()
-    for root, _ in queue_roots:
-        if find(root) is None and not is_excluded(root):
-            unresolved.append((root, "(root)"))
-    while pending:
-        name, origin = pending.pop()
-        if origin in ("built-in", "frozen", "namespace"):
-            continue
-        code = code_of(name, origin)
-        if code is None:
-            continue
-        for item in module_imports(code):
-            target = resolve_relative(name, name in packages, item)
-            if item.in_function and not follow_function_import(name, origin, target or ""):
-                continue
-            if target is None:
-                unresolved.append(("." * item.level + item.name, name))
-                continue
-            if is_excluded(target):
-                continue
-            if find(target) is None:
-                unresolved.append((target, name))
-                continue
-            if target in packages:
-                for sub in item.fromlist:
-                    if sub != "*":
-                        # An attribute of the package, or a submodule.
-                        find(target + "." + sub)
-    return Closure(modules, packages, unresolved)
+    search = _Search(search_path, excluded)
+    for root in roots:
+        if _find(search, root) is None and not _is_excluded(root, excluded):
+            search.unresolved.append((root, ROOT))
+    while search.pending:
+        name, origin = search.pending.pop()
+        code = None if origin in NOT_FILES else code_of(name, origin)
+        for item in module_imports(code) if code is not None else ():
+            target = resolve_relative(name, name in search.packages, item)
+            if not item.in_function or follow_function_import(name, origin, target or ""):
+                _follow(search, name, item, target)
+    return Closure(search.modules, search.packages, search.unresolved)
 
 
 def c_module_imports(names: Iterable[str], python: str = sys.executable) -> Dict[str, List[str]]:
@@ -230,7 +224,8 @@ def c_module_imports(names: Iterable[str], python: str = sys.executable) -> Dict
             "probing the interpreter's C modules failed: %s"
             % result.stderr.strip().splitlines()[-1:]
         )
-    return json.loads(result.stdout)
+    found: Dict[str, List[str]] = json.loads(result.stdout)
+    return found
 
 
 def _submodules(directory: str, package: str) -> List[str]:
@@ -258,11 +253,7 @@ def _whole_stdlib_roots(runtime: Runtime) -> List[str]:
         for name in sorted(os.listdir(directory)):
             stem = name.split(".", 1)[0]
             path = os.path.join(directory, name)
-            if (
-                stem in NOT_IN_WHOLE_STDLIB
-                or stem.startswith("_test")
-                or not analysis.valid_module_part(stem)
-            ):
+            if rules.left_out_of_stdlib(name) or not analysis.valid_module_part(stem):
                 continue
             if os.path.isfile(os.path.join(path, "__init__.py")):
                 roots += _submodules(directory, stem)
@@ -271,25 +262,35 @@ def _whole_stdlib_roots(runtime: Runtime) -> List[str]:
     return roots
 
 
-def find_closure(
-    app: analysis.Application, runtime: Runtime, options: PackOptions, paths: List[str]
-) -> Tuple[Closure, Set[str], Set[str]]:
-    """The modules the application needs, the third-party top-level names
-    among them (shipped whole), and the modules that C modules import as
-    they load (some of which their parents make at run time)."""
-    stdlib_dir = runtime.record["stdlib_dir"]
-    extension_dir = runtime.record["extension_dir"]
-    search_path = [os.path.abspath(app.app_dir), stdlib_dir, extension_dir] + paths
-    codes: Dict[str, object] = {}
+class Needed(NamedTuple):
+    """What an application needs: the closure of its imports, the
+    third-party top-level names among them (shipped whole), and the modules
+    that C modules import as they load (some of which their parents make at
+    run time, so that no file is to be found)."""
 
-    def code_of(name: str, origin: str) -> Optional[object]:
+    closure: Closure
+    third_party: Set[str]
+    from_c_modules: Set[str]
+
+
+def _code_reader() -> Callable[[str, str], Optional[CodeType]]:
+    """code_of for bytecode_imports_closure: sources compiled once each."""
+    codes: Dict[str, CodeType] = {}
+
+    def code_of(name: str, origin: str) -> Optional[CodeType]:
         if not origin.endswith(".py"):
             return None
         if origin not in codes:
             codes[origin] = analysis.compile_source(origin, origin)
         return codes[origin]
 
-    def follow_function_import(name: str, origin: str, target: str) -> bool:
+    return code_of
+
+
+def _stdlib_function_imports(stdlib_dir: str) -> Callable[[str, str, str], bool]:
+    """follow_function_import for bytecode_imports_closure."""
+
+    def follow(name: str, origin: str, target: str) -> bool:
         # The standard library imports inside functions what few runs need
         # (the traceback module alone would pull in hundreds of modules);
         # only its packages' lazy imports of their own parts are followed.
@@ -297,82 +298,116 @@ def find_closure(
             return True
         return target.split(".")[0] == name.split(".")[0] and "." in name + target
 
-    app_modules = [f.module for f in app.files if f.role in ("module", "extension")]
-    roots = ["sys"] + list(RUNTIME_ROOTS) + list(options.includes) + app_modules
+    return follow
+
+
+def _roots(app: analysis.Application, runtime: Runtime, options: PackOptions) -> List[str]:
+    app_modules = [f.module for f in app.files if f.module is not None]
+    roots = ["sys", *RUNTIME_ROOTS, *options.includes, *app_modules]
     if options.freeze_gc:
         roots.append("gc")
     if options.whole_stdlib:
         roots += _whole_stdlib_roots(runtime)
+    return roots
+
+
+def _whole_packages(closure: Closure, stdlib_dir: str) -> List[str]:
+    """The modules of the packages shipped whole that the closure triggers."""
+    added = []
+    for trigger, packages in rules.stdlib_imports().whole_packages.items():
+        if trigger in closure.modules:
+            for package in packages:
+                if package not in closure.modules or package in closure.packages:
+                    added += _submodules(stdlib_dir, package)
+    return added
+
+
+def _new_third_party(closure: Closure, paths: List[str], third_party: Set[str]) -> List[str]:
+    """The modules of third-party top-level names that the closure reached
+    for the first time, which are added to third_party."""
+    added = []
+    for name, origin in closure.modules.items():
+        top = name.split(".")[0]
+        for path in paths:
+            if top not in third_party and (
+                fs.inside(origin, path)
+                or (origin == "namespace" and os.path.isdir(os.path.join(path, top)))
+            ):
+                third_party.add(top)
+                added += _third_party_modules(path, top)
+    return added
+
+
+def _is_c_module(origin: str, extension_dir: str) -> bool:
+    """A built-in module, or an extension module of the interpreter."""
+    return origin == "built-in" or (
+        origin.endswith(analysis.EXTENSION_SUFFIXES) and fs.inside(origin, extension_dir)
+    )
+
+
+def find_closure(
+    app: analysis.Application, runtime: Runtime, options: PackOptions, paths: List[str]
+) -> Needed:
+    """The modules the application needs, found again until the packages
+    shipped whole, the third-party packages and what C modules import add
+    nothing new."""
+    stdlib_dir = runtime.record["stdlib_dir"]
+    extension_dir = runtime.record["extension_dir"]
+    search_path = [os.path.abspath(app.app_dir), stdlib_dir, extension_dir] + paths
+    code_of = _code_reader()
+    follow = _stdlib_function_imports(stdlib_dir)
+    roots = _roots(app, runtime, options)
     third_party: Set[str] = set()
     probed: Dict[str, List[str]] = {}
     from_c_modules: Set[str] = set()
     while True:
         closure = bytecode_imports_closure(
-            roots, search_path, follow_function_import, code_of, set(options.excludes)
+            roots, search_path, follow, code_of, set(options.excludes)
         )
-        added = []
-        for trigger, packages in WHOLE_PACKAGES.items():
-            if trigger in closure.modules:
-                for package in packages:
-                    if package not in closure.modules or package in closure.packages:
-                        added += _submodules(stdlib_dir, package)
-        for name, origin in closure.modules.items():
-            top = name.split(".")[0]
-            for path in paths:
-                if top not in third_party and (
-                    fs.inside(origin, path)
-                    or (origin == "namespace" and os.path.isdir(os.path.join(path, top)))
-                ):
-                    third_party.add(top)
-                    added += _third_party_modules(path, top)
-        # C modules that import Python modules as they load.
+        added = _whole_packages(closure, stdlib_dir)
+        added += _new_third_party(closure, paths, third_party)
         c_modules = [
             n
             for n, o in closure.modules.items()
-            if n not in probed
-            and (
-                o == "built-in"
-                or (o.endswith(analysis.EXTENSION_SUFFIXES) and fs.inside(o, extension_dir))
-            )
+            if n not in probed and _is_c_module(o, extension_dir)
         ]
         probed.update(c_module_imports(c_modules))
         from_c_modules.update(m for n in c_modules for m in probed.get(n, []))
         added += sorted(from_c_modules)
         added = [n for n in added if n not in closure.modules and n not in roots]
         if not added:
-            return closure, third_party, from_c_modules
+            return Needed(closure, third_party, from_c_modules)
         roots += added
 
 
-def unresolved_warnings(
-    closure: Closure, stdlib_dir: str, made_at_run_time: Set[str], each: bool = False
-) -> List[str]:
+def _in_standard_library(closure: Closure, importer: str, stdlib_dir: str) -> bool:
+    origin = closure.modules.get(importer, "")
+    return importer != ROOT and (fs.inside(origin, stdlib_dir) or origin == "frozen")
+
+
+def unresolved_warnings(needed: Needed, stdlib_dir: str, each: bool = False) -> List[str]:
     """One warning for each import that was not found, with its importer;
     the standard library's imports for other systems are counted in one
-    (listed too when each is true). Modules in made_at_run_time need no file."""
+    (listed too when each is true). Modules that C modules import as they
+    load need no file, and neither do those the standard library sets."""
+    provided = rules.stdlib_imports().provided_at_run_time
     warnings = []
     seen = set()
     stdlib_misses = 0
-    for missing, importer in closure.unresolved:
+    for missing, importer in needed.closure.unresolved:
         if (
-            missing in PROVIDED_AT_RUN_TIME
+            missing in provided
             or (missing, importer) in seen
-            or (importer == "(root)" and missing in made_at_run_time)
+            or (importer == ROOT and missing in needed.from_c_modules)
         ):
             continue
         seen.add((missing, importer))
-        origin = closure.modules.get(importer, "")
-        if importer != "(root)" and (fs.inside(origin, stdlib_dir) or origin == "frozen"):
+        if _in_standard_library(needed.closure, importer, stdlib_dir):
             stdlib_misses += 1
             if not each:
                 continue
-        warnings.append(
-            "module %s not found (%s)"
-            % (
-                missing,
-                "given with --include" if importer == "(root)" else "imported by " + importer,
-            )
-        )
+        how = "given with --include" if importer == ROOT else "imported by " + importer
+        warnings.append("module %s not found (%s)" % (missing, how))
     if stdlib_misses:
         warnings.append(
             "%d imports inside the standard library are not available on this "

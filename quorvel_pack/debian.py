@@ -12,6 +12,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+from typing import Dict, List, Optional, Tuple
 
 from . import PackError, fs
 from .layout import PROGRAM
@@ -30,9 +31,11 @@ PACKAGE_VERSION = re.compile(r"([0-9]+:)?[0-9][A-Za-z0-9.+~-]*")
 ICON_SIZE = re.compile(r"[0-9]+x[0-9]+|scalable")
 
 
-def write_deb(installation: str, output: str, name: str, version, summary) -> None:
+def write_deb(
+    installation: str, output: str, name: str, version: Optional[str], summary: Optional[str]
+) -> None:
     """Builds output, the package name of the installation."""
-    check_fields(name, version, summary)
+    version, summary = check_fields(name, version, summary)
     if not os.path.isfile(os.path.join(installation, PROGRAM)):
         raise PackError(
             "%s: no %s program; a Debian package needs a Linux installation"
@@ -65,7 +68,9 @@ def write_deb(installation: str, output: str, name: str, version, summary) -> No
             )
 
 
-def check_fields(name: str, version, summary) -> None:
+def check_fields(name: str, version: Optional[str], summary: Optional[str]) -> Tuple[str, str]:
+    """The version and the summary, once name, version and summary are
+    found fit for a Debian package."""
     if not PACKAGE_NAME.fullmatch(name):
         raise PackError(
             "%r: not a Debian package name (lower case letters, digits, + - ., "
@@ -77,6 +82,7 @@ def check_fields(name: str, version, summary) -> None:
         )
     if not summary or not summary.isprintable():
         raise PackError("a Debian package needs --summary, one line of description")
+    return version, summary
 
 
 def maintainer(name: str) -> str:
@@ -185,7 +191,7 @@ def shared_library_depends(work: str, root: str, name: str) -> str:
     return ", ".join(d for d in depends if d != name and not d.startswith(name + " "))
 
 
-def bundled_sonames(lib: str) -> list:
+def bundled_sonames(lib: str) -> List[Tuple[str, str]]:
     """(library, version) of each versioned shared library in lib, as a
     shlibs file names them: libbz2.so.1.0 is (libbz2, 1.0)."""
     found = []
@@ -225,13 +231,16 @@ def write_text(path: str, text: str) -> None:
         out.write(text)
 
 
-def run(command: list, **options) -> str:
+def run(command: List[str], cwd: Optional[str] = None, env: Optional[Dict[str, str]] = None) -> str:
     """command's standard output; a PackError with its complaint on failure."""
     try:
-        result = subprocess.run(command, capture_output=True, text=True, timeout=TIMEOUT, **options)
+        result = subprocess.run(
+            command, capture_output=True, text=True, timeout=TIMEOUT, cwd=cwd, env=env
+        )
     except (OSError, subprocess.TimeoutExpired) as error:
         raise PackError("%s: %s" % (command[0], error))
     if result.returncode != 0:
         lines = (result.stderr or result.stdout).strip().splitlines() or ["failed"]
         raise PackError("%s: %s" % (command[0], lines[-1]))
-    return result.stdout
+    output: str = result.stdout
+    return output

@@ -90,8 +90,8 @@ def pack(app_dir: str, target: str, options: PackOptions) -> Report:
     installation.check_names(app, runtime)
     # Interrupted before the exchange, the run stops and undoes its work;
     # from the exchange on, it finishes the pack and then takes the signal.
-    committed = []
-    deferred = []
+    committed: List[bool] = []
+    deferred: List[int] = []
 
     def interrupt(signum: int, frame: object) -> None:
         if not committed:

@@ -112,19 +112,21 @@ def check_names(app: analysis.Application, runtime: Runtime) -> None:
         )
 
 
-def previous_manifest(runtime: Runtime) -> Dict[str, object]:
+def previous_entries(runtime: Runtime) -> Set[str]:
+    """The entries of lib/ that the last pack placed, by its manifest."""
     try:
         with open(os.path.join(runtime.lib_dir, MANIFEST)) as f:
-            return json.load(f)
-    except (OSError, ValueError):
-        return {}
+            entries = json.load(f).get("entries", [])
+        return {entry for entry in entries if isinstance(entry, str)}
+    except (OSError, ValueError, AttributeError, TypeError):
+        return set()
 
 
 def runtime_entries(runtime: Runtime) -> List[str]:
     """Entries of lib/ that belong to the runtime's install step and are
     carried over unchanged: all but the packed application's, the module
     archive and the standard library's modules."""
-    owned = set(previous_manifest(runtime).get("entries", []))
+    owned = previous_entries(runtime)
     extension_names = set(os.listdir(runtime.record["extension_dir"]))
     kept = []
     for name in sorted(os.listdir(runtime.lib_dir)):

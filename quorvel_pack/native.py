@@ -1,40 +1,14 @@
 """The shared libraries that shipped binaries need, found the way the
-dynamic loader finds them, and the platform's base libraries left out."""
+dynamic loader finds them; the platform's base libraries (a rule list) are
+left out."""
 
 import os
 import struct
 import subprocess
 from typing import Dict, Iterable, List, NamedTuple, Optional, Tuple
 
-from . import PackError
+from . import PackError, rules
 
-# Libraries every Linux machine that runs desktop programs has, which must
-# come from that machine: the C runtime and loader, and the graphics
-# libraries that tie into its display server (after the manylinux policy).
-BASE_LIBRARIES = frozenset(
-    {
-        "libc.so.6",
-        "libm.so.6",
-        "libdl.so.2",
-        "librt.so.1",
-        "libpthread.so.0",
-        "libutil.so.1",
-        "libnsl.so.1",
-        "libresolv.so.2",
-        "libgcc_s.so.1",
-        "libstdc++.so.6",
-        "ld-linux-x86-64.so.2",
-        "libX11.so.6",
-        "libXext.so.6",
-        "libXrender.so.1",
-        "libICE.so.6",
-        "libSM.so.6",
-        "libGL.so.1",
-        "libgobject-2.0.so.0",
-        "libgthread-2.0.so.0",
-        "libglib-2.0.so.0",
-    }
-)
 DEFAULT_DIRS = (
     "/lib/x86_64-linux-gnu",
     "/usr/lib/x86_64-linux-gnu",
@@ -63,12 +37,9 @@ def is_elf(path: str) -> bool:
         return False
 
 
-def read_elf(path: str) -> ElfInfo:
-    """The dynamic section of a 64-bit little-endian ELF file."""
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:4] != b"\x7fELF" or data[4] != 2 or data[5] != 1:
-        raise PackError("%s: not a 64-bit little-endian ELF file" % path)
+def _segments(data: bytes) -> Tuple[List[Tuple[int, int, int]], Optional[Tuple[int, int]]]:
+    """(address, offset, size) of each loaded segment, and (offset, size)
+    of the dynamic section if there is one."""
     (phoff,) = struct.unpack_from("<Q", data, 0x20)
     phentsize, phnum = struct.unpack_from("<HH", data, 0x36)
     loads: List[Tuple[int, int, int]] = []
@@ -81,6 +52,16 @@ def read_elf(path: str) -> ElfInfo:
             loads.append((p_vaddr, p_offset, p_filesz))
         elif p_type == 2:  # PT_DYNAMIC
             dynamic = (p_offset, p_filesz)
+    return loads, dynamic
+
+
+def read_elf(path: str) -> ElfInfo:
+    """The dynamic section of a 64-bit little-endian ELF file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:4] != b"\x7fELF" or data[4] != 2 or data[5] != 1:
+        raise PackError("%s: not a 64-bit little-endian ELF file" % path)
+    loads, dynamic = _segments(data)
     if dynamic is None:
         return ElfInfo([], None, [], [], [])
 
@@ -166,6 +147,7 @@ def needed_libraries(
     soname, label of the binary that needs it)]). A library selected among
     alternatives is its real file, copied under the soname that is asked for.
     """
+    base = rules.linux_base_libraries()
     cache = loader_cache()
     have = set(available)
     copies: Dict[str, str] = {}
@@ -175,7 +157,7 @@ def needed_libraries(
         label, path = pending.pop()
         info = read_elf(path)
         for soname in info.needed:
-            if soname in BASE_LIBRARIES or soname in have or soname in copies:
+            if soname in base or soname in have or soname in copies:
                 continue
             found = find_library(soname, path, info, cache)
             if found is None:

@@ -1,4 +1,4 @@
-"""What the command line asks of each operation, read once."""
+"""What the command line asks of each operation, read once by cli."""
 
 from dataclasses import dataclass
 from typing import Optional, Tuple
@@ -16,3 +16,25 @@ class PackOptions:
     whole_stdlib: bool = False
     freeze_gc: bool = True
     verbose: bool = False
+
+
+@dataclass(frozen=True)
+class WindowsOptions:
+    """Assembling the Windows folder from the interpreter's embeddable package."""
+
+    runtime: str
+    native_paths: Tuple[str, ...] = ()
+    entry: Optional[str] = None
+    as_source: bool = False
+    freeze_gc: bool = True
+
+
+@dataclass(frozen=True)
+class ArchiveOptions:
+    """Writing the installation as a distributable file."""
+
+    output: str
+    app_dir: str  # its name is the default name of the application
+    name: Optional[str] = None
+    version: Optional[str] = None
+    summary: Optional[str] = None

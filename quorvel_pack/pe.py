@@ -2,7 +2,7 @@
 machine it was built for and the DLLs it imports, at load time or delayed."""
 
 import struct
-import typing
+from typing import Any, List, NamedTuple, Tuple
 
 MACHINES = {0x8664: "x86-64", 0x14C: "32-bit x86", 0xAA64: "ARM64", 0x1C4: "32-bit ARM"}
 X86_64 = 0x8664
@@ -15,23 +15,26 @@ class PEFormatError(ValueError):
     """The bytes are not a PE image this reader understands."""
 
 
-class Image(typing.NamedTuple):
+# (virtual address, virtual size, raw offset, raw size) of a section
+Section = Tuple[int, int, int, int]
+
+
+class Image(NamedTuple):
     machine: int
-    imports: tuple  # DLL names as written in the file, load-time then delayed
+    imports: Tuple[str, ...]  # DLL names as written in the file, load-time then delayed
 
 
 def machine_name(machine: int) -> str:
     return MACHINES.get(machine, "machine 0x%04X" % machine)
 
 
-def _unpack(fmt: str, data: bytes, offset: int) -> tuple:
+def _unpack(fmt: str, data: bytes, offset: int) -> Tuple[Any, ...]:
     if offset < 0 or offset + struct.calcsize(fmt) > len(data):
         raise PEFormatError("truncated at offset %d" % offset)
     return struct.unpack_from(fmt, data, offset)
 
 
-def _sections(data: bytes, table: int, count: int) -> list:
-    """(virtual address, virtual size, raw offset, raw size) of each section."""
+def _sections(data: bytes, table: int, count: int) -> List[Section]:
     sections = []
     for index in range(count):
         _, virtual_size, address, raw_size, raw_offset = _unpack(
@@ -41,7 +44,7 @@ def _sections(data: bytes, table: int, count: int) -> list:
     return sections
 
 
-def _file_offset(sections: list, rva: int) -> int:
+def _file_offset(sections: List[Section], rva: int) -> int:
     for address, size, raw_offset, raw_size in sections:
         if address <= rva < address + size:
             if rva - address >= raw_size:
@@ -50,7 +53,7 @@ def _file_offset(sections: list, rva: int) -> int:
     raise PEFormatError("address 0x%X lies in no section's data" % rva)
 
 
-def _string(data: bytes, sections: list, rva: int) -> str:
+def _string(data: bytes, sections: List[Section], rva: int) -> str:
     start = _file_offset(sections, rva)
     end = data.find(b"\0", start)
     if end < 0:
@@ -58,13 +61,20 @@ def _string(data: bytes, sections: list, rva: int) -> str:
     return data[start:end].decode("ascii", "replace")
 
 
-def _directory_names(data, sections, directory, entry_size, name_field, image_base=0):
+def _directory_names(
+    data: bytes,
+    sections: List[Section],
+    directory: Tuple[int, int],
+    entry_size: int,
+    name_field: int,
+    image_base: int = 0,
+) -> List[str]:
     """Names of the DLLs in an import table whose entries are entry_size
     bytes, with the name's address at name_field; ends at a zero entry."""
     address, size = directory
     if address == 0 or size == 0:
         return []
-    names = []
+    names: List[str] = []
     offset = _file_offset(sections, address)
     while True:
         entry = data[offset : offset + entry_size]
@@ -101,10 +111,11 @@ def parse(data: bytes) -> Image:
         raise PEFormatError("unknown optional header 0x%X" % magic)
     (directory_count,) = _unpack("<I", data, directories - 4)
 
-    def directory(index):
+    def directory(index: int) -> Tuple[int, int]:
         if index >= directory_count:
             return (0, 0)
-        return _unpack("<II", data, directories + 8 * index)
+        address, size = _unpack("<II", data, directories + 8 * index)
+        return address, size
 
     sections = _sections(data, optional + optional_size, section_count)
     imports = _directory_names(data, sections, directory(IMPORT_DIRECTORY), 20, 12)

@@ -3,12 +3,27 @@ closure found, the application's own files, the generated start-up module,
 and the shared libraries the shipped binaries need."""
 
 import os
-from typing import Dict, List, NamedTuple, Tuple
+from collections import Counter
+from dataclasses import dataclass, field
+from typing import Dict, List, Literal, NamedTuple, Tuple
 
 from . import PackError, analysis, closure, fs, native, startup
+from .analysis import Role
 from .installation import STARTUP_FILE, Runtime, runtime_entries
 from .layout import PROGRAM
 from .options import PackOptions
+
+# How a file of the new lib/ is made from its source: "compile" (a source
+# file compiled to bytecode), "copy", "text" (the source is the contents, a
+# module compiled to bytecode) or "binary" (an extension module or shared
+# library, copied and cleared of its run paths: what it needs is in lib/,
+# found through the program's run path).
+Kind = Literal["compile", "copy", "text", "binary"]
+
+
+class Placement(NamedTuple):
+    kind: Kind
+    source: str
 
 
 class Report(NamedTuple):
@@ -25,18 +40,33 @@ class Report(NamedTuple):
 
 
 class Plan(NamedTuple):
-    """Every file of the new lib/: relative path -> (kind, source), where kind
-    is "compile" (source compiled to bytecode), "copy", "text" (the source is
-    the contents) or "binary" (an extension module or shared library, copied
-    and cleared of its run paths: what it needs is in lib/, found through
-    the program's run path)."""
+    """Every file of the new lib/ by its relative path, with the names that
+    tracebacks show for the compiled ones."""
 
-    files: Dict[str, Tuple[str, str]]
+    files: Dict[str, Placement]
     display_names: Dict[str, str]
     report: Report
 
 
-Files = Dict[str, Tuple[str, str]]
+@dataclass
+class _Placing:
+    """The plan while it is made, with the files counted by role."""
+
+    files: Dict[str, Placement] = field(default_factory=dict)
+    display_names: Dict[str, str] = field(default_factory=dict)
+    counts: "Counter[Role]" = field(default_factory=Counter)
+
+
+def _place_module(
+    placing: _Placing, relative: str, source: str, as_source: bool, display: str = ""
+) -> None:
+    """A module's source, shipped as it is or compiled to relative + "c";
+    tracebacks name it display (by default relative)."""
+    if as_source:
+        placing.files[relative] = Placement("copy", source)
+    else:
+        placing.files[relative + "c"] = Placement("compile", source)
+        placing.display_names[relative + "c"] = display or relative
 
 
 def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -> Plan:
@@ -45,72 +75,60 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
     for path in paths:
         if not os.path.isdir(path):
             raise PackError("--path %s: not a directory" % path)
-    found, third_party, probed = closure.find_closure(app, runtime, options, paths)
-    files: Files = {}
-    display: Dict[str, str] = {}
-    counts = [0, 0, 0]  # modules, extension modules, data files
-    _place_standard_library(found, runtime, files, display, counts)
-    for top in sorted(third_party):
-        for path in paths:
-            if os.path.exists(os.path.join(path, top)) or closure.top_files(path, top):
-                _place_tree(path, top, files, display, options.as_source, counts)
-                for info in closure.dist_info(path, top):
-                    _place_tree(path, info, files, display, True, counts)
-                break
-    app_count = _place_application(app, options, files, display, counts)
-    warnings = closure.unresolved_warnings(
-        found, runtime.record["stdlib_dir"], probed, options.verbose
-    )
-    for relative, (kind, source) in list(files.items()):
+    found = closure.find_closure(app, runtime, options, paths)
+    placing = _Placing()
+    _place_standard_library(found.closure.modules, runtime, placing)
+    for top in sorted(found.third_party):
+        _place_third_party(paths, top, placing, options.as_source)
+    app_count = _place_application(app, options, placing)
+    warnings = closure.unresolved_warnings(found, runtime.record["stdlib_dir"], options.verbose)
+    for relative, (kind, source) in list(placing.files.items()):
         if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
-            files[relative] = ("binary", source)
-    copies, missing_libraries = _native_libraries(files, runtime)
+            placing.files[relative] = Placement("binary", source)
+    copies, missing_libraries = _native_libraries(placing.files, runtime)
     for soname, source in copies.items():
-        files[soname] = ("binary", source)
+        placing.files[soname] = Placement("binary", source)
     warnings += ["library %s not found (needed by %s)" % item for item in missing_libraries]
-    not_shipped = [f.relative for f in app.files if f.role == "skipped"]
     report = Report(
-        counts[0],
-        app_count,
-        counts[1],
-        len(copies),
-        counts[2],
-        0,
-        not_shipped,
-        warnings,
+        modules=placing.counts["module"],
+        app_modules=app_count,
+        extensions=placing.counts["extension"],
+        libraries=len(copies),
+        data_files=placing.counts["data"],
+        total_bytes=0,
+        not_shipped=[f.relative for f in app.files if f.role == "skipped"],
+        warnings=warnings,
     )
-    return Plan(files, display, report)
+    return Plan(placing.files, placing.display_names, report)
 
 
-def _place_standard_library(
-    found: closure.Closure,
-    runtime: Runtime,
-    files: Files,
-    display: Dict[str, str],
-    counts: List[int],
-) -> None:
+def _place_standard_library(modules: Dict[str, str], runtime: Runtime, placing: _Placing) -> None:
     stdlib_dir = runtime.record["stdlib_dir"]
     extension_dir = runtime.record["extension_dir"]
-    for name, origin in sorted(found.modules.items()):
-        if origin in ("built-in", "frozen", "namespace"):
+    for _, origin in sorted(modules.items()):
+        if origin in closure.NOT_FILES:
             continue
         if fs.inside(origin, extension_dir):
-            files[os.path.basename(origin)] = ("copy", origin)
-            counts[1] += 1
+            placing.files[os.path.basename(origin)] = Placement("copy", origin)
+            placing.counts["extension"] += 1
         elif fs.inside(origin, stdlib_dir) and origin.endswith(".py"):
             relative = os.path.relpath(origin, stdlib_dir).replace(os.sep, "/")
-            files[relative + "c"] = ("compile", origin)
-            display[relative + "c"] = relative
-            counts[0] += 1
+            _place_module(placing, relative, origin, False)
+            placing.counts["module"] += 1
 
 
-def _place_application(
-    app: analysis.Application,
-    options: PackOptions,
-    files: Files,
-    display: Dict[str, str],
-    counts: List[int],
-) -> int:
+def _place_third_party(paths: List[str], top: str, placing: _Placing, as_source: bool) -> None:
+    """A third-party top-level name, whole, from the first --path directory
+    that has it, with its distribution metadata."""
+    for path in paths:
+        if os.path.exists(os.path.join(path, top)) or closure.top_files(path, top):
+            _place_tree(path, top, placing, as_source)
+            for info in closure.dist_info(path, top):
+                _place_tree(path, info, placing, True)
+            return
+
+
+def _place_application(app: analysis.Application, options: PackOptions, placing: _Placing) -> int:
     """Places every file of the application and the generated start-up
     module; returns the number of the application's modules."""
     app_count = 0
@@ -120,29 +138,24 @@ def _place_application(
             target = item.relative
             if item.module == analysis.STARTUP:
                 target = analysis.APP_STARTUP + ".py"
-            if options.as_source:
-                files[target] = ("copy", source)
-            else:
-                files[target + "c"] = ("compile", source)
-                display[target + "c"] = item.relative
-            counts[0] += 1
+            _place_module(placing, target, source, options.as_source, item.relative)
             app_count += 1
-        elif item.role in ("extension", "data"):
-            files[item.relative] = ("copy", source)
-            counts[1 if item.role == "extension" else 2] += 1
+        elif item.role != "skipped":
+            placing.files[item.relative] = Placement("copy", source)
+        placing.counts[item.role] += 1
     entry_module = (
         analysis.APP_STARTUP if app.entry_module == analysis.STARTUP else app.entry_module
     )
-    files[STARTUP_FILE] = (
+    placing.files[STARTUP_FILE] = Placement(
         "text",
         startup.startup_module_source(entry_module, app.entry_function, options.freeze_gc),
     )
-    display[STARTUP_FILE] = "<pack-app>/" + analysis.STARTUP + ".py"
+    placing.display_names[STARTUP_FILE] = "<pack-app>/" + analysis.STARTUP + ".py"
     return app_count
 
 
 def _native_libraries(
-    files: Files, runtime: Runtime
+    files: Dict[str, Placement], runtime: Runtime
 ) -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
     """Libraries to copy for the shipped binaries, the program and the
     runtime's own libraries; and those not found."""
@@ -162,16 +175,9 @@ def _native_libraries(
     return native.needed_libraries(binaries, available)
 
 
-def _place_tree(
-    path: str,
-    top: str,
-    files: Files,
-    display: Dict[str, str],
-    as_source: bool,
-    counts: List[int],
-) -> None:
+def _place_tree(path: str, top: str, placing: _Placing, as_source: bool) -> None:
     """Adds a third-party top-level entry of directory path, counting
-    modules, extension modules and data files into counts."""
+    modules, extension modules and data files."""
     entries = []
     if os.path.isdir(os.path.join(path, top)):
         for base, dirs, names in os.walk(os.path.join(path, top)):
@@ -183,10 +189,9 @@ def _place_tree(
     else:
         entries = [(name, os.path.join(path, name)) for name in closure.top_files(path, top)]
     for relative, full in entries:
-        module, role = analysis.module_of(relative)
-        if role == "module" and not as_source:
-            files[relative + "c"] = ("compile", full)
-            display[relative + "c"] = relative
+        _, role = analysis.module_of(relative)
+        if role == "module":
+            _place_module(placing, relative, full, as_source)
         else:
-            files[relative] = ("copy", full)
-        counts[{"module": 0, "extension": 1, "data": 2}[role]] += 1
+            placing.files[relative] = Placement("copy", full)
+        placing.counts[role] += 1

@@ -3,7 +3,7 @@
 import gzip
 import os
 import tarfile
-from typing import Collection
+from typing import IO, Collection, cast
 
 from . import fs
 from .members import (
@@ -30,7 +30,9 @@ def write_tar_gz(folder: str, output: str, top: str, left_out: Collection[str] =
     # The gzip header holds no name and no time.
     with fs.replacing_file(output) as partial, open(partial, "wb") as raw, gzip.GzipFile(
         filename="", mode="wb", fileobj=raw, mtime=0, compresslevel=9
-    ) as zipped, tarfile.open(fileobj=zipped, mode="w", format=tarfile.PAX_FORMAT) as tar:
+    ) as zipped, tarfile.open(
+        fileobj=cast(IO[bytes], zipped), mode="w", format=tarfile.PAX_FORMAT
+    ) as tar:
         tar.addfile(info("", tarfile.DIRTYPE, 0o755))
         for member, path in members(folder, left_out):
             target = link_inside(folder, path) if os.path.islink(path) else None

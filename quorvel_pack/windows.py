@@ -15,42 +15,26 @@ The folder is built beside the installation and swapped in at the end, so a
 refusal or an interruption leaves the installation as it was.
 """
 
-import argparse
 import ast
 import io
 import os
 import re
 import shutil
 import sys
-import typing
+from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple
 import zipfile
 
-from . import PackError, analysis, fs, pe, startup
+from . import PackError, analysis, fs, pe, rules, startup
 from .layout import ARCHIVE, check_apart
 from .layout import WINDOWS_PROGRAM as PROGRAM
 from .members import FIXED_DATE_TIME
+from .options import WindowsOptions
 
 LIBRARIES = ("linesearch.dll", "blaswrap.dll", "cblassub.dll")
 
 INTERPRETER_DLL = re.compile(r"python3(\d+)\.dll", re.IGNORECASE)
 STABLE_ABI_DLL = "python3.dll"
 CXX_RUNTIME = re.compile(r"vcruntime\d+(_\d+)?\.dll", re.IGNORECASE)
-
-# DLLs of the system: the loader's known DLLs and the other DLLs that the
-# system directory of every Windows installation holds and that extension
-# modules and numerical libraries commonly import.
-SYSTEM_DLLS = frozenset(
-    """
-advapi32 avrt bcrypt bcryptprimitives cabinet cfgmgr32 clbcatq combase comctl32 comdlg32
-coml2 crypt32 d2d1 d3d11 d3d9 dbghelp difxapi dnsapi dwmapi dwrite dxgi gdi32 gdi32full
-gdiplus glu32 hid imagehlp imm32 iphlpapi kernel32 kernelbase mpr msctf msi msimg32
-msvcp_win msvcrt mswsock ncrypt netapi32 normaliz nsi ntdll ole32 oleacc oleaut32 opengl32
-powrprof propsys psapi rpcrt4 sechost secur32 setupapi shcore shell32 shlwapi ucrtbase
-urlmon user32 userenv usp10 uxtheme version win32u winhttp wininet winmm winspool.drv
-wintrust wldap32 ws2_32 wsock32 wtsapi32
-""".split()
-)
-SYSTEM_PREFIXES = ("api-ms-win-", "ext-ms-win-")
 
 # What an installation (or a folder assembled from one) may hold, by
 # directory; anything else would be lost when the folder is rebuilt.
@@ -62,19 +46,21 @@ KNOWN_SUFFIXES = {
 
 
 def is_system_dll(name: str) -> bool:
+    """Whether the system provides the DLL (a rule list): never copied."""
+    rule = rules.windows_system_dlls()
     name = name.lower()
     stem = name[:-4] if name.endswith(".dll") else name
-    return stem in SYSTEM_DLLS or name in SYSTEM_DLLS or name.startswith(SYSTEM_PREFIXES)
+    return stem in rule.names or name in rule.names or name.startswith(rule.prefixes)
 
 
 # ---- the embeddable package ----------------------------------------------------
 
 
-class Runtime(typing.NamedTuple):
+class Runtime(NamedTuple):
     path: str
-    version: tuple  # (3, minor), from the interpreter DLL's name
+    version: Tuple[int, int]  # (3, minor), from the interpreter DLL's name
     dll: str  # python3X.dll
-    members: dict  # lower-case name -> member name, top level only
+    members: Dict[str, str]  # lower-case name -> member name, top level only
 
 
 def read_runtime(path: str) -> Runtime:
@@ -84,16 +70,19 @@ def read_runtime(path: str) -> Runtime:
         raise PackError("%s: not a zip file" % path)
     with zipfile.ZipFile(path) as package:
         members = {n.lower(): n for n in package.namelist() if "/" not in n.rstrip("/")}
-    dlls = [n for n in members.values() if INTERPRETER_DLL.fullmatch(n)]
-    stdlib = [d for d in dlls if os.path.splitext(d)[0].lower() + ".zip" in members]
+    minors = {
+        n: int(match.group(1))
+        for n, match in ((n, INTERPRETER_DLL.fullmatch(n)) for n in members.values())
+        if match
+    }
+    stdlib = [d for d in minors if os.path.splitext(d)[0].lower() + ".zip" in members]
     if len(stdlib) != 1:
         raise PackError(
             "%s: not an embeddable package of the interpreter (no python3X.dll "
             "beside its python3X.zip at the top)" % path
         )
     dll = stdlib[0]
-    minor = int(INTERPRETER_DLL.fullmatch(dll).group(1))
-    return Runtime(path, (3, minor), dll, members)
+    return Runtime(path, (3, minors[dll]), dll, members)
 
 
 def stdlib_member(runtime: Runtime) -> str:
@@ -103,7 +92,7 @@ def stdlib_member(runtime: Runtime) -> str:
 # ---- which files go where ------------------------------------------------------
 
 
-class Placed(typing.NamedTuple):
+class Placed(NamedTuple):
     name: str  # file name in the folder
     directory: str  # "" (beside the program) or "lib"
     origin: str  # path on disk, or member name in the package
@@ -130,7 +119,7 @@ def read_image(runtime: Runtime, package: zipfile.ZipFile, placed: Placed) -> pe
     return image
 
 
-def find_in_directory(directory: str, name: str) -> typing.Optional[str]:
+def find_in_directory(directory: str, name: str) -> Optional[str]:
     """The file of that name in directory, compared as Windows does (case-blind)."""
     try:
         entries = os.listdir(directory)
@@ -147,7 +136,7 @@ def locate(
     name: str,
     needed_by: str,
     runtime: Runtime,
-    native_paths: list,
+    native_paths: Sequence[str],
     installation: str,
     directory: str,
 ) -> Placed:
@@ -174,15 +163,15 @@ def locate(
     )
 
 
-def extension_modules(runtime: Runtime) -> list:
+def extension_modules(runtime: Runtime) -> List[str]:
     """The package's extension modules that the folder ships: all of them,
     as nothing here tells which ones the application imports."""
     return sorted(n for n in runtime.members.values() if n.lower().endswith(".pyd"))
 
 
 def plan_files(
-    installation: str, runtime: Runtime, package: zipfile.ZipFile, native_paths: list
-) -> list:
+    installation: str, runtime: Runtime, package: zipfile.ZipFile, native_paths: Sequence[str]
+) -> List[Placed]:
     """Every file of the folder except library.zip: the roots, then what
     they import, transitively. What the program and the interpreter need
     goes beside the program, so it is found before lib/ is named."""
@@ -196,7 +185,7 @@ def plan_files(
     lib_roots = [Placed(n, "lib", os.path.join(lib, n), False, "") for n in LIBRARIES]
     lib_roots += [Placed(n, "lib", n, True, "") for n in extension_modules(runtime)]
 
-    placed = {}
+    placed: Dict[str, Placed] = {}
     for directory, roots in (("", top_roots), ("lib", lib_roots)):
         pending = list(roots)
         while pending:
@@ -269,41 +258,24 @@ def check_installation(installation: str) -> None:
 # is shipped whole: its bytecode is not this interpreter's to analyse.
 
 
-def module_names_of_archive(archive: zipfile.ZipFile) -> set:
-    names = set()
+def module_names_of_archive(archive: zipfile.ZipFile) -> Set[str]:
+    names: Set[str] = set()
     for member in archive.namelist():
         top = member.split("/", 1)[0]
         names.add(top if "/" in member else top.split(".", 1)[0])
     return names
 
 
-def check_options(args: argparse.Namespace) -> None:
-    given = [
-        option
-        for option, value in (
-            ("--lib", getattr(args, "lib", False)),
-            ("--path", getattr(args, "path", [])),
-            ("--include", getattr(args, "include", [])),
-            ("--exclude", getattr(args, "exclude", [])),
-        )
-        if value
-    ]
-    if given:
-        raise PackError(
-            "%s does not apply with --runtime: the application goes into lib/%s "
-            "beside the package's whole standard library" % (given[0], ARCHIVE)
-        )
-    archive = getattr(args, "archive", None)
-    if archive and not archive.endswith(".zip"):
-        raise PackError("%s: a Windows folder is shipped as a .zip archive" % archive)
+# (name in library.zip, contents)
+Member = Tuple[str, bytes]
 
 
 def application_members(
-    app_dir: str, runtime: Runtime, stdlib_names: set, args: argparse.Namespace
-) -> list:
+    app_dir: str, runtime: Runtime, stdlib_names: Set[str], options: WindowsOptions
+) -> List[Member]:
     """(archive name, contents) of the application's files in library.zip,
     the generated __startup__ among them."""
-    app = analysis.check_application(app_dir, getattr(args, "entry", None))
+    app = analysis.check_application(app_dir, options.entry)
     shipped = [f for f in app.files if f.role != "skipped"]
     native = [
         f.relative
@@ -321,8 +293,8 @@ def application_members(
             "%s: module names taken by the standard library of %s: %s"
             % (app_dir, runtime.dll, ", ".join(taken))
         )
-    compile_here = not getattr(args, "source", False) and sys.version_info[:2] == runtime.version
-    members = []
+    compile_here = not options.as_source and sys.version_info[:2] == runtime.version
+    members: List[Member] = []
     for item in shipped:
         path = os.path.join(app_dir, *item.relative.split("/"))
         arcname = item.relative
@@ -348,9 +320,7 @@ def application_members(
     entry_module = (
         analysis.APP_STARTUP if app.entry_module == analysis.STARTUP else app.entry_module
     )
-    generated = startup.startup_module_source(
-        entry_module, app.entry_function, getattr(args, "freeze_gc", True)
-    )
+    generated = startup.startup_module_source(entry_module, app.entry_function, options.freeze_gc)
     name = analysis.STARTUP + ".py"
     if compile_here:
         code = compile(generated, "<pack-app>/" + name, "exec", dont_inherit=True)
@@ -363,7 +333,7 @@ def application_members(
 # ---- writing the folder ------------------------------------------------------------
 
 
-def write_library(path: str, stdlib: zipfile.ZipFile, members: list) -> None:
+def write_library(path: str, stdlib: zipfile.ZipFile, members: List[Member]) -> None:
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
         for info in stdlib.infolist():
             archive.writestr(info, stdlib.read(info))
@@ -375,7 +345,11 @@ def write_library(path: str, stdlib: zipfile.ZipFile, members: list) -> None:
 
 
 def write_folder(
-    target: str, files: list, package: zipfile.ZipFile, stdlib: zipfile.ZipFile, members: list
+    target: str,
+    files: List[Placed],
+    package: zipfile.ZipFile,
+    stdlib: zipfile.ZipFile,
+    members: List[Member],
 ) -> None:
     os.makedirs(os.path.join(target, "lib"))
     for item in files:
@@ -389,25 +363,26 @@ def write_folder(
     write_library(os.path.join(target, "lib", ARCHIVE), stdlib, members)
 
 
-def assemble(app_dir: str, installation: str, args: argparse.Namespace) -> str:
+def assemble(app_dir: str, installation: str, options: WindowsOptions) -> str:
     """Turns installation into the runnable folder holding the application;
     returns a one-line account of it."""
-    check_options(args)
-    runtime = read_runtime(args.runtime)
+    runtime = read_runtime(options.runtime)
     check_apart(app_dir, installation)
     check_installation(installation)
-    for directory in args.native_path:
+    for directory in options.native_paths:
         if not os.path.isdir(directory):
             raise PackError("%s: no such directory (--native-path)" % directory)
     check_interpreter_link(installation, runtime)
     with zipfile.ZipFile(runtime.path) as package:
-        files = plan_files(installation, runtime, package, args.native_path)
+        files = plan_files(installation, runtime, package, options.native_paths)
         try:
             stdlib = zipfile.ZipFile(io.BytesIO(package.read(stdlib_member(runtime))))
         except zipfile.BadZipFile:
             raise PackError("%s: %s is not a zip archive" % (runtime.path, stdlib_member(runtime)))
         with stdlib:
-            members = application_members(app_dir, runtime, module_names_of_archive(stdlib), args)
+            members = application_members(
+                app_dir, runtime, module_names_of_archive(stdlib), options
+            )
             parent, base = os.path.split(os.path.abspath(installation))
             with fs.replacing_directory(installation, parent, "." + base + ".new-") as target:
                 write_folder(target, files, package, stdlib, members)

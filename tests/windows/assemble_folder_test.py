@@ -14,7 +14,6 @@ import shutil
 import struct
 import subprocess
 import sys
-import argparse
 import tempfile
 import unittest
 import unittest.mock
@@ -23,6 +22,7 @@ import zipfile
 import pefile
 
 from quorvel_pack import pe, windows
+from quorvel_pack.options import WindowsOptions
 
 SOURCE_DIR = os.environ["QUORVEL_SOURCE_DIR"]
 INSTALLATION = os.environ["QUORVEL_WINDOWS_INSTALLATION"]
@@ -411,11 +411,11 @@ class AssembleTest(unittest.TestCase):
                 OSError,
             ),
         ]
-        args = argparse.Namespace(runtime=self.package, native_path=[], entry=None, source=False)
+        options = WindowsOptions(runtime=self.package)
         for name, target, replacement, raised in cases:
             with self.subTest(name):
                 with unittest.mock.patch(target, replacement), self.assertRaises(raised):
-                    windows.assemble(self.app, self.folder, args)
+                    windows.assemble(self.app, self.folder, options)
                 self.assertEqual(folder_files(self.folder), before)
                 self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
 
@@ -430,8 +430,8 @@ class AssembleTest(unittest.TestCase):
         for version, as_source, suffix in cases:
             with self.subTest(version=version, source=as_source):
                 runtime = windows.Runtime(self.package, version, "python3%d.dll" % version[1], {})
-                args = argparse.Namespace(entry=None, source=as_source)
-                members = dict(windows.application_members(self.app, runtime, set(), args))
+                options = WindowsOptions(runtime=self.package, as_source=as_source)
+                members = dict(windows.application_members(self.app, runtime, set(), options))
                 modules = {n for n in members if n.endswith((".py", ".pyc"))}
                 self.assertEqual(
                     modules,
