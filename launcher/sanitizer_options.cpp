@@ -1,6 +1,6 @@
-// Linked into sanitizer builds of the launcher only, so that every run of
-// such a build, whoever starts it, checks the launcher and not the
-// interpreter it embeds.
+// Linked into sanitizer builds of the launcher and of the dialog program
+// only, so that every run of such a build, whoever starts it, checks their
+// own code and not the interpreter or GTK that they load.
 
 // The interpreter has no frame pointers: leak stacks need the slow unwinder
 // to reach its entry points by name.
@@ -17,7 +17,7 @@ extern "C" __attribute__((visibility("default"))) const char *__lsan_default_opt
 // statically allocated types, and what the Python code it runs leaves behind
 // at finalisation. Buffers that the interpreter hands to the launcher (search
 // path text, decoded paths, wide strings) are not covered: those must be freed.
-// GTK, loaded only for the error dialog, is never finalised: what it and the
+// GTK, loaded by the dialog program, is never finalised: what it and the
 // libraries it brings allocate, in the dialog's calls or in their own
 // threads, stays until the process ends.
 extern "C" __attribute__((visibility("default"))) const char *__lsan_default_suppressions() {
@@ -25,7 +25,7 @@ extern "C" __attribute__((visibility("default"))) const char *__lsan_default_sup
          "leak:PyModule_ExecDef\n"
          "leak:PyType_Ready\n"
          "leak:_PyEval_EvalFrameDefault\n"
-         "leak:show_error_dialog\n"
+         "leak:show_gtk_dialog\n"
          "leak:libgtk-3.so\n"
          "leak:libgdk-3.so\n"
          "leak:libgio-2.0.so\n"

@@ -1,112 +1,76 @@
-// The error dialog through GTK 3, found with dlopen when a box is shown. GTK's
-// own types stay opaque here: only its stable C entry points and enumeration
-// values are used, so building needs no GTK headers either.
+// Starts the dialog program beside the launcher, hands it the box and waits
+// for it, staying interruptible throughout: the interpreter's own SIGINT
+// handler only sets a flag that nothing reads while the dialog is up.
 #include "posix_dialog.h"
 
-#include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "dialog/dialog_protocol.h"
 #include "dialog_text.h"
+
+extern char **environ;
 
 namespace {
 
-using Widget = void;
+constexpr int interruptions[] = {SIGINT, SIGTERM};
+constexpr size_t interruption_count = sizeof interruptions / sizeof interruptions[0];
 
-// Values of GTK 3's enumerations that the dialog uses.
-constexpr int dialog_modal = 1;           // GTK_DIALOG_MODAL
-constexpr int message_error = 3;          // GTK_MESSAGE_ERROR
-constexpr int buttons_ok = 1;             // GTK_BUTTONS_OK
-constexpr int response_ok = -5;           // GTK_RESPONSE_OK
-constexpr int policy_automatic = 1;       // GTK_POLICY_AUTOMATIC
-constexpr int window_position_center = 1; // GTK_WIN_POS_CENTER
-constexpr int icon_size_dialog = 6;       // GTK_ICON_SIZE_DIALOG
+// Write end of the pipe that wakes the wait for the dialog; for the handler.
+volatile sig_atomic_t wake_up_fd = -1;
 
-// Largest size of the scrolled text before it scrolls, in pixels.
-constexpr int text_max_width = 760;
-constexpr int text_max_height = 420;
-
-struct Gtk {
-  void (*disable_setlocale)();
-  int (*init_check)(int *, char ***);
-  Widget *(*message_dialog_new)(Widget *, int, int, int, const char *, ...);
-  Widget *(*message_dialog_get_message_area)(Widget *);
-  void (*window_set_title)(Widget *, const char *);
-  void (*window_set_position)(Widget *, int);
-  void (*window_set_keep_above)(Widget *, int);
-  void (*window_set_icon_name)(Widget *, const char *);
-  void (*message_dialog_set_image)(Widget *, Widget *);
-  Widget *(*image_new_from_icon_name)(const char *, int);
-  Widget *(*scrolled_window_new)(Widget *, Widget *);
-  void (*scrolled_window_set_policy)(Widget *, int, int);
-  void (*scrolled_window_set_propagate_natural_width)(Widget *, int);
-  void (*scrolled_window_set_propagate_natural_height)(Widget *, int);
-  void (*scrolled_window_set_max_content_width)(Widget *, int);
-  void (*scrolled_window_set_max_content_height)(Widget *, int);
-  Widget *(*label_new)(const char *);
-  void (*label_set_selectable)(Widget *, int);
-  void (*label_set_xalign)(Widget *, float);
-  void (*label_set_yalign)(Widget *, float);
-  void (*container_add)(Widget *, Widget *);
-  void (*box_pack_start)(Widget *, Widget *, int, int, unsigned);
-  void (*dialog_set_default_response)(Widget *, int);
-  Widget *(*dialog_get_widget_for_response)(Widget *, int);
-  int (*dialog_run)(Widget *);
-  void (*widget_grab_focus)(Widget *);
-  void (*widget_show_all)(Widget *);
-  void (*widget_destroy)(Widget *);
-  int (*events_pending)();
-  int (*main_iteration)();
-};
-
-template <typename Function> bool find(void *library, const char *name, Function &function) {
-  function = reinterpret_cast<Function>(dlsym(library, name));
-  return function != nullptr;
+void note_interruption(int) {
+  int saved = errno;
+  char byte = 0;
+  if (write(wake_up_fd, &byte, 1) < 0) {
+    // A full pipe already holds a wake-up.
+  }
+  errno = saved;
 }
 
-// GTK 3's entry points; false when the library or any of them is missing.
-// The library stays loaded: GTK cannot be unloaded safely once initialised.
-bool load_gtk(Gtk &gtk) {
-  void *library = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr)
+struct Interruptions {
+  int wake_up[2];
+  struct sigaction previous[interruption_count];
+  bool caught[interruption_count];
+};
+
+// From now on SIGINT and SIGTERM, unless ignored, wake up wake_up[0]
+// instead of doing what they did. False when that cannot be arranged.
+bool catch_interruptions(Interruptions &state) {
+  if (pipe2(state.wake_up, O_CLOEXEC | O_NONBLOCK) != 0)
     return false;
-  return find(library, "gtk_disable_setlocale", gtk.disable_setlocale) &&
-         find(library, "gtk_init_check", gtk.init_check) &&
-         find(library, "gtk_message_dialog_new", gtk.message_dialog_new) &&
-         find(library, "gtk_message_dialog_get_message_area",
-              gtk.message_dialog_get_message_area) &&
-         find(library, "gtk_window_set_title", gtk.window_set_title) &&
-         find(library, "gtk_window_set_position", gtk.window_set_position) &&
-         find(library, "gtk_window_set_keep_above", gtk.window_set_keep_above) &&
-         find(library, "gtk_window_set_icon_name", gtk.window_set_icon_name) &&
-         find(library, "gtk_message_dialog_set_image", gtk.message_dialog_set_image) &&
-         find(library, "gtk_image_new_from_icon_name", gtk.image_new_from_icon_name) &&
-         find(library, "gtk_scrolled_window_new", gtk.scrolled_window_new) &&
-         find(library, "gtk_scrolled_window_set_policy", gtk.scrolled_window_set_policy) &&
-         find(library, "gtk_scrolled_window_set_propagate_natural_width",
-              gtk.scrolled_window_set_propagate_natural_width) &&
-         find(library, "gtk_scrolled_window_set_propagate_natural_height",
-              gtk.scrolled_window_set_propagate_natural_height) &&
-         find(library, "gtk_scrolled_window_set_max_content_width",
-              gtk.scrolled_window_set_max_content_width) &&
-         find(library, "gtk_scrolled_window_set_max_content_height",
-              gtk.scrolled_window_set_max_content_height) &&
-         find(library, "gtk_label_new", gtk.label_new) &&
-         find(library, "gtk_label_set_selectable", gtk.label_set_selectable) &&
-         find(library, "gtk_label_set_xalign", gtk.label_set_xalign) &&
-         find(library, "gtk_label_set_yalign", gtk.label_set_yalign) &&
-         find(library, "gtk_container_add", gtk.container_add) &&
-         find(library, "gtk_box_pack_start", gtk.box_pack_start) &&
-         find(library, "gtk_dialog_set_default_response", gtk.dialog_set_default_response) &&
-         find(library, "gtk_dialog_get_widget_for_response", gtk.dialog_get_widget_for_response) &&
-         find(library, "gtk_dialog_run", gtk.dialog_run) &&
-         find(library, "gtk_widget_grab_focus", gtk.widget_grab_focus) &&
-         find(library, "gtk_widget_show_all", gtk.widget_show_all) &&
-         find(library, "gtk_widget_destroy", gtk.widget_destroy) &&
-         find(library, "gtk_events_pending", gtk.events_pending) &&
-         find(library, "gtk_main_iteration", gtk.main_iteration);
+  wake_up_fd = state.wake_up[1];
+  struct sigaction noting = {};
+  noting.sa_handler = note_interruption;
+  noting.sa_flags = SA_RESTART;
+  sigemptyset(&noting.sa_mask);
+  for (size_t i = 0; i < interruption_count; ++i) {
+    sigaction(interruptions[i], nullptr, &state.previous[i]);
+    state.caught[i] = state.previous[i].sa_handler != SIG_IGN &&
+                      sigaction(interruptions[i], &noting, nullptr) == 0;
+  }
+  return true;
+}
+
+void release_interruptions(Interruptions &state) {
+  for (size_t i = 0; i < interruption_count; ++i)
+    if (state.caught[i])
+      sigaction(interruptions[i], &state.previous[i], nullptr);
+  wake_up_fd = -1;
+  close(state.wake_up[0]);
+  close(state.wake_up[1]);
 }
 
 bool has_graphical_session() {
@@ -115,74 +79,184 @@ bool has_graphical_session() {
   return (x11 != nullptr && x11[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
 }
 
-// The caption as the heading and the text, literally and scrollable,
-// below it; the window is titled with the caption too.
-void run_dialog(const Gtk &gtk, const char *text, const char *caption) {
-  // The interpreter still runs in this process: GTK must leave its locale.
-  gtk.disable_setlocale();
-  if (gtk.init_check(nullptr, nullptr) == 0)
+// The dialog program beside the running one, and the installation's lib/
+// there (PATH_MAX bytes each); false when they cannot be named.
+bool installation_paths(char *program, char *lib_dir) {
+  char self[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0)
+    return false;
+  self[length] = '\0';
+  char *slash = strrchr(self, '/');
+  if (slash == nullptr)
+    return false;
+  *slash = '\0';
+  int written = snprintf(program, PATH_MAX, "%s/%s", self, dialog_program_name);
+  int lib_written = snprintf(lib_dir, PATH_MAX, "%s/lib", self);
+  return written > 0 && written < PATH_MAX && lib_written > 0 && lib_written < PATH_MAX;
+}
+
+// Whether value names directory or anything inside it, as the whole value or
+// as one entry of a list separated by ':' or spaces (LD_LIBRARY_PATH,
+// LD_PRELOAD).
+bool names_directory(const char *value, const char *directory) {
+  size_t length = strlen(directory);
+  for (const char *at = strstr(value, directory); at != nullptr; at = strstr(at + 1, directory)) {
+    bool starts = at == value || at[-1] == ':' || at[-1] == ' ';
+    char after = at[length];
+    if (starts && (after == '\0' || after == '/' || after == ':' || after == ' '))
+      return true;
+  }
+  return false;
+}
+
+// The launcher's environment less the variables that name lib_dir, through
+// which the loader would bring the installation's libraries into GTK's
+// process after all. Newly malloc'd; the strings stay environ's.
+char **dialog_environment(const char *lib_dir) {
+  size_t count = 0;
+  while (environ != nullptr && environ[count] != nullptr)
+    ++count;
+  auto **kept = static_cast<char **>(malloc((count + 1) * sizeof(char *)));
+  if (kept == nullptr)
+    return nullptr;
+  size_t used = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const char *equals = strchr(environ[i], '=');
+    if (equals == nullptr || !names_directory(equals + 1, lib_dir))
+      kept[used++] = environ[i];
+  }
+  kept[used] = nullptr;
+  return kept;
+}
+
+char *append_record(char *out, const char *text) {
+  auto length = static_cast<uint32_t>(strlen(text));
+  memcpy(out, &length, sizeof length);
+  memcpy(out + sizeof length, text, length);
+  return out + sizeof length + length;
+}
+
+// caption and text as the dialog program reads them (dialog_protocol.h):
+// newly malloc'd, its size in size.
+char *dialog_message(const char *caption, const char *text, size_t &size) {
+  size = 2 * sizeof(uint32_t) + strlen(caption) + strlen(text);
+  auto *message = static_cast<char *>(malloc(size));
+  if (message != nullptr)
+    append_record(append_record(message, caption), text);
+  return message;
+}
+
+// The dialog program with input as its standard input, /dev/null as its
+// standard output and error (GTK's complaints would follow the box there),
+// no other descriptor, and the signal dispositions of a fresh program but
+// for an interruption that the launcher ignores. Its id, or -1.
+pid_t start_dialog_program(const char *program, char **environment, int input) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  if (posix_spawn_file_actions_init(&actions) != 0)
+    return -1;
+  if (posix_spawnattr_init(&attributes) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return -1;
+  }
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE); // ignored by the interpreter
+  sigaddset(&defaults, SIGXFSZ);
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  bool prepared =
+      posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO) == 0 &&
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
+      posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO) == 0 &&
+      posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0 &&
+      posix_spawnattr_setsigdefault(&attributes, &defaults) == 0 &&
+      posix_spawnattr_setsigmask(&attributes, &unblocked) == 0 &&
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) == 0;
+  pid_t dialog;
+  char *arguments[] = {const_cast<char *>(program), nullptr};
+  if (!prepared ||
+      posix_spawn(&dialog, program, &actions, &attributes, arguments, environment) != 0)
+    dialog = -1;
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return dialog;
+}
+
+// waitpid that goes on after a signal; nonzero once dialog has ended (or
+// cannot be waited for).
+pid_t reap(pid_t dialog, int options) {
+  pid_t result;
+  do
+    result = waitpid(dialog, nullptr, options);
+  while (result < 0 && errno == EINTR);
+  return result;
+}
+
+// Sends the message through channel while waiting for the dialog program to
+// end; on an interruption (wake_up readable) ends it.
+void wait_for_dialog(pid_t dialog, int channel, int wake_up, const char *message, size_t size) {
+#ifdef SYS_pidfd_open
+  int process = static_cast<int>(syscall(SYS_pidfd_open, dialog, 0));
+#else
+  int process = -1;
+#endif
+  size_t sent = 0;
+  while (reap(dialog, WNOHANG) == 0) {
+    pollfd watched[] = {
+        {wake_up, POLLIN, 0}, {process, POLLIN, 0}, {sent < size ? channel : -1, POLLOUT, 0}};
+    // Without a process descriptor (kernels before 5.3), the end of the
+    // dialog program is looked for every tenth of a second.
+    int ready = poll(watched, 3, process >= 0 ? -1 : 100);
+    if ((ready < 0 && errno != EINTR) || watched[0].revents != 0) {
+      kill(dialog, SIGKILL);
+      reap(dialog, 0);
+      break;
+    }
+    if ((watched[2].revents & POLLOUT) != 0) {
+      ssize_t count = send(channel, message + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (count > 0)
+        sent += static_cast<size_t>(count);
+      else if (errno != EAGAIN && errno != EINTR)
+        sent = size; // the dialog program is gone; its end follows
+    } else if (watched[2].revents != 0) {
+      sent = size;
+    }
+  }
+  if (process >= 0)
+    close(process);
+}
+
+void run_dialog_program(const char *caption, const char *text) {
+  char program[PATH_MAX];
+  char lib_dir[PATH_MAX];
+  if (!installation_paths(program, lib_dir))
     return;
-  Widget *dialog =
-      gtk.message_dialog_new(nullptr, dialog_modal, message_error, buttons_ok, "%s", caption);
-  gtk.window_set_title(dialog, caption);
-  gtk.window_set_position(dialog, window_position_center);
-  gtk.window_set_keep_above(dialog, 1);
-  gtk.window_set_icon_name(dialog, "dialog-error");
-  gtk.message_dialog_set_image(dialog,
-                               gtk.image_new_from_icon_name("dialog-error", icon_size_dialog));
-
-  Widget *scrolled = gtk.scrolled_window_new(nullptr, nullptr);
-  gtk.scrolled_window_set_policy(scrolled, policy_automatic, policy_automatic);
-  gtk.scrolled_window_set_propagate_natural_width(scrolled, 1);
-  gtk.scrolled_window_set_propagate_natural_height(scrolled, 1);
-  gtk.scrolled_window_set_max_content_width(scrolled, text_max_width);
-  gtk.scrolled_window_set_max_content_height(scrolled, text_max_height);
-  Widget *label = gtk.label_new(text); // plain text: no markup is parsed
-  gtk.label_set_selectable(label, 1);
-  gtk.label_set_xalign(label, 0.0f);
-  gtk.label_set_yalign(label, 0.0f);
-  gtk.container_add(scrolled, label);
-  gtk.box_pack_start(gtk.message_dialog_get_message_area(dialog), scrolled, 1, 1, 0);
-
-  // Return closes the dialog: the OK button, not the selectable text, has
-  // the focus.
-  gtk.dialog_set_default_response(dialog, response_ok);
-  gtk.widget_show_all(dialog);
-  Widget *ok = gtk.dialog_get_widget_for_response(dialog, response_ok);
-  if (ok != nullptr)
-    gtk.widget_grab_focus(ok);
-  gtk.dialog_run(dialog);
-  gtk.widget_destroy(dialog);
-  // Let the window go from the screen before the process goes on.
-  while (gtk.events_pending() != 0)
-    gtk.main_iteration();
+  size_t size;
+  char *message = dialog_message(caption, text, size);
+  char **environment = dialog_environment(lib_dir);
+  int channel[2];
+  if (message != nullptr && environment != nullptr &&
+      socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) == 0) {
+    // Caught before the start, so that none is missed.
+    Interruptions interruptions;
+    bool caught = catch_interruptions(interruptions);
+    pid_t dialog = caught ? start_dialog_program(program, environment, channel[1]) : -1;
+    close(channel[1]);
+    if (dialog > 0)
+      wait_for_dialog(dialog, channel[0], interruptions.wake_up[0], message, size);
+    if (caught)
+      release_interruptions(interruptions);
+    close(channel[0]);
+  }
+  free(environment);
+  free(message);
 }
 
 void show_error_dialog(char *text, char *caption) {
-  if (text != nullptr && caption != nullptr) {
-    Gtk gtk;
-    // GTK reports a display it cannot open, a missing theme or an
-    // unreachable accessibility bus on standard error, which holds the
-    // box itself: it writes to nothing while it runs. A program started
-    // from a menu may have no standard error at all (saved is then -1);
-    // the dialog matters all the more.
-    fflush(stderr);
-    int saved = dup(STDERR_FILENO);
-    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0 && dup2(null, STDERR_FILENO) >= 0) {
-      if (load_gtk(gtk))
-        run_dialog(gtk, text, caption);
-      fflush(stderr);
-      if (saved >= 0)
-        dup2(saved, STDERR_FILENO);
-      else
-        close(STDERR_FILENO);
-    }
-    if (null >= 0 && null != STDERR_FILENO)
-      close(null);
-    if (saved >= 0)
-      close(saved);
-  }
+  if (text != nullptr && caption != nullptr)
+    run_dialog_program(caption, text);
   free(text);
   free(caption);
 }
@@ -192,13 +266,15 @@ void show_error_dialog(char *text, char *caption) {
 void show_narrow_error_dialog(const char *text, const char *caption) {
   if (!has_graphical_session())
     return;
-  show_error_dialog(dialog_text_from_narrow(text != nullptr ? text : "", dialog_text_limit),
-                    dialog_text_from_narrow(caption != nullptr ? caption : "Error", 1024));
+  show_error_dialog(
+      dialog_text_from_narrow(text != nullptr ? text : "", dialog_text_limit),
+      dialog_text_from_narrow(caption != nullptr ? caption : "Error", dialog_caption_limit));
 }
 
 void show_wide_error_dialog(const wchar_t *text, const wchar_t *caption) {
   if (!has_graphical_session())
     return;
-  show_error_dialog(dialog_text_from_wide(text != nullptr ? text : L"", dialog_text_limit),
-                    dialog_text_from_wide(caption != nullptr ? caption : L"Error", 1024));
+  show_error_dialog(
+      dialog_text_from_wide(text != nullptr ? text : L"", dialog_text_limit),
+      dialog_text_from_wide(caption != nullptr ? caption : L"Error", dialog_caption_limit));
 }

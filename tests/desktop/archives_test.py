@@ -154,6 +154,7 @@ class Archives(PackingFixture):
         self.assertEqual({0o755, 0o644}, {e.mode for e in entries if not e.issym()})
         self.assertEqual([], [e.name for e in entries if "__pycache__" in e.name])
         self.assertIn("greeter/lib/liblinesearch.so", [e.name for e in entries if e.issym()])
+        self.assertIn(("greeter/quorvel-dialog", 0o755), [(e.name, e.mode) for e in entries])
         target = os.path.join(self.workspace, "unpacked with spaces")
         os.makedirs(target)
         run(["tar", "-xzf", archive, "-C", target], check=True)
@@ -273,6 +274,7 @@ class DebianPackage(PackingFixture):
         # Everything the package owns, and only that, has its name in its path.
         files = [f for f in self.dpkg("-L", self.package).stdout.splitlines() if self.package in f]
         self.assertIn(f"/opt/{self.package}/lib/liblinesearch.so.3", files)
+        self.assertIn(f"/opt/{self.package}/quorvel-dialog", files)
         self.check_runs("/usr/bin/" + self.package)
         self.assertEqual(f"/opt/{self.package}/quorvel", os.readlink("/usr/bin/" + self.package))
 

@@ -4,7 +4,9 @@ Each case runs an installed quorvel whose application fails; the dialog must
 appear as a visible window titled with the box's caption, keep the program
 waiting until a real key press (Return) closes it, and leave the exit status
 and the box on standard error exactly as without a display. Runs without a
-usable display or without GTK must give standard error only, at once.
+usable display, without GTK or without the dialog program must give standard
+error only, at once; a display that never answers, after a few seconds. An
+interruption (Ctrl-C, SIGTERM) ends the dialog and the program with status 1.
 
 usage: error_dialog_test.py --installed DIR [--screenshot FILE] [unittest options]
 """
@@ -13,6 +15,8 @@ import argparse
 import os
 import re
 import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -25,6 +29,8 @@ from virtual_display import start_xvfb  # noqa: E402
 INSTALLED = None
 SCREENSHOT = None
 TIMEOUT = 30  # seconds any one step may take before the test gives up
+PROMPTLY = 10  # seconds within which a run must end that has no dialog to wait for
+HELPER = "quorvel-dialog"  # the program beside quorvel that shows the dialog
 
 FATAL = "Zundrel Fatal Error"
 TERMINATED = "Zundrel: Application Terminated"
@@ -95,6 +101,16 @@ CASES = [
 ]
 
 
+# label, signal, sent to the program's whole process group (as a terminal
+# sends Ctrl-C to its foreground job) or to the program alone
+INTERRUPTIONS = [
+    ("Ctrl-C at the terminal", signal.SIGINT, True),
+    ("SIGINT to the program", signal.SIGINT, False),
+    ("SIGTERM to the program", signal.SIGTERM, False),
+    ("SIGTERM to the process group", signal.SIGTERM, True),
+]
+
+
 def private_environment(home, **extra):
     """No inherited display, bus or settings: only what the case sets."""
     environment = {
@@ -153,6 +169,42 @@ def wait_for_window(display, caption, program):
     return None
 
 
+def wait_for_no_window(display):
+    """The visible windows left once the last one has gone, or at the deadline."""
+    deadline = time.monotonic() + TIMEOUT
+    while visible_windows(display) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return visible_windows(display)
+
+
+def children(pid):
+    """Process ids whose parent is pid."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                # The command name, in parentheses, may hold spaces.
+                parent = stat.read().rpartition(")")[2].split()[1]
+        except (OSError, IndexError):
+            continue
+        if parent == str(pid):
+            found.append(int(entry))
+    return found
+
+
+def build_library(path, soname):
+    """A shared library of that soname that defines nothing anyone needs."""
+    source = path + ".c"
+    with open(source, "w") as out:
+        out.write("int quorvel_test_placeholder;\n")
+    subprocess.run(
+        ["cc", "-shared", "-fPIC", f"-Wl,-soname,{soname}", "-o", path, source],
+        check=True,
+        timeout=TIMEOUT,
+    )
+    os.unlink(source)
+
+
 def stop(program):
     if program.poll() is None:
         program.kill()
@@ -173,7 +225,9 @@ class Fixture(unittest.TestCase):
         with open(os.path.join(self.lib, "__startup__.py"), "w", encoding="utf-8") as out:
             out.write(source)
 
-    def start(self, command, environment):
+    def start(self, command, environment, own_group=False):
+        """own_group: the program leads a process group of its own, as a
+        terminal's foreground job does."""
         # Standard error goes to a file: a pipe would hold up a long box
         # before its dialog appears.
         self.stderr = tempfile.TemporaryFile(dir=self.workspace)
@@ -184,12 +238,19 @@ class Fixture(unittest.TestCase):
             stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL,
             stderr=self.stderr,
+            process_group=0 if own_group else None,
         )
         self.addCleanup(stop, program)
         return program
 
-    def finish(self, program):
-        program.wait(timeout=TIMEOUT)
+    def finish(self, program, timeout=TIMEOUT):
+        try:
+            program.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            pass
+        if program.returncode is None:
+            stop(program)  # and its dialog, which the next case would take for its own
+            self.fail(f"the program still runs after {timeout} seconds")
         self.stderr.seek(0)
         return program.returncode, self.stderr.read().decode("utf-8", "backslashreplace")
 
@@ -207,15 +268,21 @@ class DialogOnADisplay(Fixture):
         cls.server.kill()
         cls.server.wait()
 
-    def show_and_close(self, source, caption):
-        """Runs the case up to its dialog, checks it, closes it with Return."""
+    def start_dialog(self, source, caption, own_group=False):
+        """Runs the case up to its dialog: (program, dialog's window)."""
         self.write_startup(source)
         program = self.start(
             [os.path.join(self.installation, "quorvel")],
             private_environment(self.home, DISPLAY=self.display),
+            own_group,
         )
         window = wait_for_window(self.display, caption, program)
         self.assertIsNotNone(window, f"no window titled {caption!r}")
+        return program, window
+
+    def show_and_close(self, source, caption):
+        """Runs the case up to its dialog, checks it, closes it with Return."""
+        program, window = self.start_dialog(source, caption)
         # Modal: the program waits for the user.
         time.sleep(0.3)
         self.assertIsNone(program.poll(), "the program went on with the dialog open")
@@ -233,13 +300,9 @@ class DialogOnADisplay(Fixture):
     def test_dialog_shows_its_text(self):
         """A screenshot of the traceback box: the window is drawn, not blank."""
         name, source, caption, status, stderr = CASES[0]
-        self.write_startup(source.replace("'boom'", "'the value was not what run() expected'"))
-        program = self.start(
-            [os.path.join(self.installation, "quorvel")],
-            private_environment(self.home, DISPLAY=self.display),
+        program, window = self.start_dialog(
+            source.replace("'boom'", "'the value was not what run() expected'"), caption
         )
-        window = wait_for_window(self.display, caption, program)
-        self.assertIsNotNone(window)
         time.sleep(0.5)  # let it draw
         picture = os.path.join(self.workspace, "dialog.png")
         subprocess.run(
@@ -285,6 +348,62 @@ class DialogOnADisplay(Fixture):
         xdotool(self.display, "key", "Return")
         self.assertEqual((status, ""), self.finish(program))
 
+    def test_interruption_ends_dialog_and_program(self):
+        """Ctrl-C or SIGTERM while the dialog is up: both go, status 1."""
+        name, source, caption, status, stderr = CASES[0]
+        for label, number, whole_group in INTERRUPTIONS:
+            with self.subTest(label):
+                program, _ = self.start_dialog(source, caption, own_group=True)
+                if whole_group:
+                    os.killpg(program.pid, number)
+                else:
+                    program.send_signal(number)
+                self.assertEqual((1, self.expected(stderr)), self.finish(program, PROMPTLY))
+                self.assertEqual([], wait_for_no_window(self.display))
+
+    def test_without_the_dialog_program_standard_error_only(self):
+        """The dialog program missing, unusable, or gone while it shows: the
+        box stays on standard error alone, and the run ends as after it."""
+        name, source, caption, status, stderr = CASES[0]
+        helper = os.path.join(self.installation, HELPER)
+        with self.subTest("killed while it shows"):
+            program, _ = self.start_dialog(source, caption)
+            dialog = children(program.pid)
+            self.assertEqual(1, len(dialog), "the dialog's own process")
+            os.kill(dialog[0], signal.SIGKILL)
+            self.assertEqual((status, self.expected(stderr)), self.finish(program, PROMPTLY))
+        self.write_startup(source)
+        command = [os.path.join(self.installation, "quorvel")]
+        environment = private_environment(self.home, DISPLAY=self.display)
+        with self.subTest("not executable"):
+            os.chmod(helper, 0o644)
+            program = self.start(command, environment)
+            self.assertEqual((status, self.expected(stderr)), self.finish(program, PROMPTLY))
+            os.chmod(helper, 0o755)
+        with self.subTest("missing"):
+            os.unlink(helper)
+            program = self.start(command, environment)
+            self.assertEqual((status, self.expected(stderr)), self.finish(program, PROMPTLY))
+
+    def test_dialog_despite_an_incompatible_bundled_library(self):
+        """lib/ holds a library that GTK needs, in a form GTK cannot use: the
+        dialog still shows, even when the environment names lib/."""
+        library = os.path.join(self.lib, "libffi.so.8")
+        build_library(library, "libffi.so.8")
+        name, source, caption, status, stderr = CASES[0]
+        point_at_lib = (
+            "import os\n"
+            f"os.environ['LD_LIBRARY_PATH'] = {self.lib!r}\n"
+            f"os.environ['LD_PRELOAD'] = {library!r}\n"
+        )
+        for label, startup in [
+            ("bundled library only", source),
+            ("the application points the loader at lib/", source + point_at_lib),
+        ]:
+            with self.subTest(label):
+                _, program = self.show_and_close(startup, caption)
+                self.assertEqual((status, self.expected(stderr)), self.finish(program))
+
     def test_without_gtk_standard_error_only(self):
         """GTK absent from the system: the run ends at once, as without a display."""
         gtk = subprocess.run(["/sbin/ldconfig", "-p"], capture_output=True, text=True).stdout
@@ -309,6 +428,36 @@ class DialogOnADisplay(Fixture):
         self.assertEqual((status, self.expected(stderr)), self.finish(program))
 
 
+class DisplayThatNeverAnswers(Fixture):
+    def silent_displays(self):
+        """(label, environment) of displays that take a connection and then
+        say nothing: a stopped X server and a Wayland socket nobody serves."""
+        server, display = start_xvfb()
+        self.addCleanup(server.wait)
+        self.addCleanup(server.terminate)
+        self.addCleanup(os.kill, server.pid, signal.SIGCONT)
+        os.kill(server.pid, signal.SIGSTOP)
+        listener = socket.socket(socket.AF_UNIX)
+        self.addCleanup(listener.close)
+        listener.bind(os.path.join(self.home, "wayland-silent"))
+        listener.listen()
+        return [
+            ("stopped X server", {"DISPLAY": display}),
+            ("Wayland socket that never answers", {"WAYLAND_DISPLAY": "wayland-silent"}),
+        ]
+
+    def test_gives_up_and_leaves_standard_error(self):
+        name, source, caption, status, stderr = CASES[0]
+        self.write_startup(source)
+        for label, extra in self.silent_displays():
+            with self.subTest(label):
+                program = self.start(
+                    [os.path.join(self.installation, "quorvel")],
+                    private_environment(self.home, **extra),
+                )
+                self.assertEqual((status, self.expected(stderr)), self.finish(program))
+
+
 class NoDialog(Fixture):
     def test_no_usable_display_gives_standard_error_only(self):
         environments = [
@@ -327,16 +476,25 @@ class NoDialog(Fixture):
                     )
                     self.assertEqual((status, self.expected(stderr)), self.finish(program))
 
-    def test_program_does_not_link_gtk(self):
-        dynamic = subprocess.run(
-            ["readelf", "--dynamic", os.path.join(self.installation, "quorvel")],
-            capture_output=True,
-            text=True,
-            check=True,
-        ).stdout
-        needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic)
+    def test_programs_do_not_link_gtk_nor_the_dialog_anything_of_lib(self):
+        """The dialog program has no run path and needs the C library alone
+        (and a sanitizer build's runtimes): nothing in lib/ can reach it."""
+        needed, _ = dynamic_section(os.path.join(self.installation, "quorvel"))
         self.assertTrue(needed)
         self.assertEqual([], [n for n in needed if re.match(r"lib(gtk|gdk|glib|gobject)", n)])
+        needed, search_paths = dynamic_section(os.path.join(self.installation, HELPER))
+        self.assertEqual([], search_paths)
+        self.assertIn("libc.so.6", needed)
+        self.assertEqual([], [n for n in needed if not re.match(r"lib(c|asan|ubsan)\.so\.", n)])
+
+
+def dynamic_section(path):
+    """(needed libraries, run paths) of an ELF file."""
+    dynamic = subprocess.run(
+        ["readelf", "--dynamic", path], capture_output=True, text=True, check=True
+    ).stdout
+    needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic)
+    return needed, re.findall(r"\((?:RPATH|RUNPATH)\)\s+Library \w+: \[(.*)\]", dynamic)
 
 
 def main():
