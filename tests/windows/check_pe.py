@@ -153,6 +153,89 @@ def bitmap_size(size: int) -> int:
     return 40 + 4 * size * size + size * ((size + 31) // 32 * 32) // 8
 
 
+def check_icon_group(test: unittest.TestCase, table: dict) -> List[bytes]:
+    """Checks the icon group and its images; returns the images, largest first."""
+    images = []
+    group = table.get(RT_GROUP_ICON, {}).get(1, {}).get(LANG_NEUTRAL)
+    test.assertIsNotNone(group)
+    test.assertEqual(len(group), 6 + 14 * len(ICON_SIZES))
+    test.assertEqual(struct.unpack_from("<HHH", group), (0, 1, len(ICON_SIZES)))
+    for index, size in enumerate(ICON_SIZES):
+        ident = index + 1
+        with test.subTest(size=size):
+            entry = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * index)
+            width, height, colours, reserved, planes, bits, length, image_id = entry
+            dim = 0 if size == 256 else size
+            test.assertEqual(
+                (width, height, colours, reserved, planes, bits, image_id),
+                (dim, dim, 0, 0, 1, 32, ident),
+            )
+            image = table.get(RT_ICON, {}).get(ident, {}).get(LANG_NEUTRAL)
+            test.assertIsNotNone(image)
+            test.assertEqual(length, len(image))
+            images.append(image)
+            if size == 256:
+                test.assertEqual(image[:8], PNG_SIGNATURE)
+                test.assertEqual(
+                    struct.unpack_from(">4sIIBB", image, 12), (b"IHDR", 256, 256, 8, 6)
+                )
+            else:
+                test.assertEqual(len(image), bitmap_size(size))
+                test.assertEqual(
+                    struct.unpack_from("<IiiHHII", image),
+                    (40, size, 2 * size, 1, 32, 0, size * size * 4),
+                )
+    return images
+
+
+def check_fixed_version(test: unittest.TestCase, pe: pefile.PE, version: str) -> None:
+    """The fixed part of the version block: the version, an application, no flags."""
+    major, minor, patch, build = four_part_version(version)
+    infos = getattr(pe, "VS_FIXEDFILEINFO", None)
+    test.assertTrue(infos, "no fixed version information")
+    expected = {
+        "Signature": 0xFEEF04BD,
+        "StrucVersion": 0x00010000,
+        "FileVersionMS": major << 16 | minor,
+        "FileVersionLS": patch << 16 | build,
+        "ProductVersionMS": major << 16 | minor,
+        "ProductVersionLS": patch << 16 | build,
+        "FileFlagsMask": 0x3F,
+        "FileFlags": 0,
+        "FileOS": 0x00040004,
+        "FileType": 1,
+        "FileSubtype": 0,
+        "FileDateMS": 0,
+        "FileDateLS": 0,
+    }
+    for field, value in expected.items():
+        with test.subTest(field=field):
+            test.assertEqual(getattr(infos[0], field), value)
+
+
+def string_tables(pe: pefile.PE) -> List[Tuple[str, List[Tuple[str, str]]]]:
+    """(key, [(name, value)...]) of each string table of the version block, in order."""
+    return [
+        (table.LangID.decode(), [(k.decode(), v.decode()) for k, v in table.entries.items()])
+        for info in pe.FileInfo[0]
+        for table in getattr(info, "StringTable", [])
+    ]
+
+
+def check_translation(test: unittest.TestCase, pe: pefile.PE) -> None:
+    """The version block's variable part holds exactly one translation pair."""
+    variables = [var for info in pe.FileInfo[0] for var in getattr(info, "Var", [])]
+    test.assertEqual([list(var.entry) for var in variables], [[b"Translation"]])
+    # The header, the key "Translation" with its terminator in UTF-16 and
+    # padding to a 4-byte boundary; then the value, one pair per 4 bytes.
+    start = variables[0].get_file_offset()
+    key_end = start + variables[0].sizeof() + len("Translation\0") * 2
+    value_start = key_end + (-(key_end - start) % 4)
+    test.assertEqual(variables[0].ValueLength, len(TRANSLATION))
+    test.assertEqual(variables[0].Length, value_start - start + len(TRANSLATION))
+    test.assertEqual(pe.__data__[value_start : value_start + len(TRANSLATION)], TRANSLATION)
+
+
 class Deliverable(unittest.TestCase):
     """Base of the checks: the file and the options, set once by main()."""
 
@@ -273,67 +356,13 @@ class ProgramResources(Deliverable):
                 self.assertEqual(actual, names)
 
     def test_icon_group_lists_the_seven_images_largest_first(self):
-        group = self.resource(RT_GROUP_ICON, 1, LANG_NEUTRAL)
-        self.assertIsNotNone(group)
-        self.assertEqual(len(group), 6 + 14 * len(ICON_SIZES))
-        self.assertEqual(struct.unpack_from("<HHH", group), (0, 1, len(ICON_SIZES)))
-        for index, size in enumerate(ICON_SIZES):
-            ident = index + 1
-            with self.subTest(size=size):
-                entry = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * index)
-                width, height, colours, reserved, planes, bits, length, image_id = entry
-                dim = 0 if size == 256 else size
-                self.assertEqual(
-                    (width, height, colours, reserved, planes, bits, image_id),
-                    (dim, dim, 0, 0, 1, 32, ident),
-                )
-                image = self.resource(RT_ICON, ident, LANG_NEUTRAL)
-                self.assertIsNotNone(image)
-                self.assertEqual(length, len(image))
-                if size == 256:
-                    self.assertEqual(image[:8], PNG_SIGNATURE)
-                    self.assertEqual(
-                        struct.unpack_from(">4sIIBB", image, 12), (b"IHDR", 256, 256, 8, 6)
-                    )
-                else:
-                    self.assertEqual(len(image), bitmap_size(size))
-                    self.assertEqual(
-                        struct.unpack_from("<IiiHHII", image),
-                        (40, size, 2 * size, 1, 32, 0, size * size * 4),
-                    )
+        check_icon_group(self, self.table)
 
     def test_version_block_fixed_part(self):
-        major, minor, patch, build = four_part_version(self.options.version)
-        infos = getattr(self.pe, "VS_FIXEDFILEINFO", None)
-        self.assertTrue(infos, "no fixed version information")
-        expected = {
-            "Signature": 0xFEEF04BD,
-            "StrucVersion": 0x00010000,
-            "FileVersionMS": major << 16 | minor,
-            "FileVersionLS": patch << 16 | build,
-            "ProductVersionMS": major << 16 | minor,
-            "ProductVersionLS": patch << 16 | build,
-            "FileFlagsMask": 0x3F,
-            "FileFlags": 0,
-            "FileOS": 0x00040004,
-            "FileType": 1,
-            "FileSubtype": 0,
-            "FileDateMS": 0,
-            "FileDateLS": 0,
-        }
-        for field, value in expected.items():
-            with self.subTest(field=field):
-                self.assertEqual(getattr(infos[0], field), value)
-
-    def string_tables(self) -> List[Tuple[str, List[Tuple[str, str]]]]:
-        return [
-            (table.LangID.decode(), [(k.decode(), v.decode()) for k, v in table.entries.items()])
-            for info in self.pe.FileInfo[0]
-            for table in getattr(info, "StringTable", [])
-        ]
+        check_fixed_version(self, self.pe, self.options.version)
 
     def test_string_table_keys_and_values(self):
-        tables = self.string_tables()
+        tables = string_tables(self.pe)
         self.assertEqual([key for key, _ in tables], [STRING_TABLE_KEY])
         entries = tables[0][1]
         self.assertEqual([key for key, _ in entries], VERSION_KEYS)
@@ -357,18 +386,7 @@ class ProgramResources(Deliverable):
                 self.assertTrue(values[key], "empty")
 
     def test_exactly_one_translation_pair(self):
-        variables = [var for info in self.pe.FileInfo[0] for var in getattr(info, "Var", [])]
-        self.assertEqual([list(var.entry) for var in variables], [[b"Translation"]])
-        # The header, the key "Translation" with its terminator in UTF-16 and
-        # padding to a 4-byte boundary; then the value, one pair per 4 bytes.
-        start = variables[0].get_file_offset()
-        key_end = start + variables[0].sizeof() + len("Translation\0") * 2
-        value_start = key_end + (-(key_end - start) % 4)
-        self.assertEqual(variables[0].ValueLength, len(TRANSLATION))
-        self.assertEqual(variables[0].Length, value_start - start + len(TRANSLATION))
-        self.assertEqual(
-            self.pe.__data__[value_start : value_start + len(TRANSLATION)], TRANSLATION
-        )
+        check_translation(self, self.pe)
 
     def manifest(self) -> bytes:
         data = self.resource(RT_MANIFEST, 1, LANG_EN_US)
