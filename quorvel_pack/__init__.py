@@ -7,7 +7,8 @@ where in the new lib/), `install` (writing it and swapping it in), `archives`
 (distributable archives and packages: `tarball`, `zipball`, `debian`, with
 what they share in `members`), `windows` and `pe` (the Windows folder from
 the embeddable runtime), `fs` (writing beside a target and swapping it in),
-`layout` (names in an installation); `cli` reads the command line.
+`layout` (names in an installation), `rules` (the rule lists in data/);
+`cli` reads the command line into the `options` of each operation.
 """
 
 

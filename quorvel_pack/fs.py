@@ -56,10 +56,10 @@ def replacing_directory(
 ) -> Iterator[str]:
     """The path of a new directory, not yet made, to build in target's
     place; when the block completes it takes target's mode and is exchanged
-    with target in one step (before_swap runs just before). It is built in
-    a staging directory named prefix... in staging_parent, on target's
-    filesystem, which is removed in the end with whatever it then holds:
-    the old directory, or the unfinished new one."""
+    with target in one step (before_swap runs just before). It lies in a
+    staging directory whose name starts with prefix, made in staging_parent
+    (on target's filesystem), which is removed in the end with whatever it
+    then holds: the old directory, or the unfinished new one."""
     staging = tempfile.mkdtemp(prefix=prefix, dir=staging_parent)
     try:
         new = os.path.join(staging, os.path.basename(os.path.abspath(target)))

@@ -50,10 +50,10 @@ def _fits(value: object, shape: Shape) -> bool:
     return isinstance(value, dict) and all(_is_names(item) for item in value.values())
 
 
-def load(file_name: str, shape: Mapping[str, Shape]) -> Dict[str, object]:
-    """The object in data/file_name, with exactly the keys of shape, each
-    value of its shape; a PackError naming the file otherwise."""
-    path = os.path.join(DATA_DIR, file_name)
+def load(file_name: str, shape: Mapping[str, Shape], data_dir: str = DATA_DIR) -> Dict[str, object]:
+    """The object in data_dir/file_name, with exactly the keys of shape,
+    each value of its shape; a PackError naming the file otherwise."""
+    path = os.path.join(data_dir, file_name)
     try:
         with open(path, encoding="utf-8") as f:
             data = json.load(f)

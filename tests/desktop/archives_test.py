@@ -22,7 +22,9 @@ import time
 import unittest
 import zipfile
 
+from boxes import without_display
 from desktop_entry import exec_arguments, read_entry, validate
+from files import snapshot
 
 BUILD = None
 SOURCE = None
@@ -41,24 +43,6 @@ APP = {
 def run(command, **options):
     options.setdefault("timeout", TIMEOUT)
     return subprocess.run(command, capture_output=True, text=True, **options)
-
-
-def contents(folder):
-    """Every file below folder with its bytes (links by their target)."""
-    files = {}
-    for directory, _, names in os.walk(folder):
-        for name in names:
-            path = os.path.join(directory, name)
-            if os.path.islink(path):
-                files[path] = os.readlink(path)
-            else:
-                with open(path, "rb") as f:
-                    files[path] = f.read()
-    return files
-
-
-def without_display():
-    return {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
 
 
 class PackingFixture(unittest.TestCase):
@@ -176,7 +160,7 @@ class Archives(PackingFixture):
     def test_refusals_leave_nothing_behind(self):
         installation = self.fresh_installation()
         before = sorted(os.listdir(self.workspace))
-        installed = contents(installation)
+        installed = snapshot(installation)
         deb = os.path.join(self.workspace, "refused.deb")
         cases = [
             (
@@ -232,7 +216,7 @@ class Archives(PackingFixture):
                 self.assertIn(message, result.stderr)
                 self.assertEqual(1, len(result.stderr.splitlines()), result.stderr)
                 self.assertFalse(os.path.exists(output))
-                self.assertEqual(installed, contents(installation), "nothing was packed")
+                self.assertEqual(installed, snapshot(installation), "nothing was packed")
         self.assertEqual(before, sorted(os.listdir(self.workspace)))
         self.assertEqual([], [n for n in os.listdir(installation) if n.endswith(".part")])
 

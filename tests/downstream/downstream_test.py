@@ -59,7 +59,8 @@ class Downstream(unittest.TestCase):
         # By soname, never by the unversioned link name. blaswrap exports the
         # bridges too, so a linker dropping unneeded libraries may leave out
         # cblassub.
-        ours = [n for n in needed(program) if n.startswith(tuple(f"lib{l}." for l in LIBRARIES))]
+        prefixes = tuple(f"lib{lib}." for lib in LIBRARIES)
+        ours = [n for n in needed(program) if n.startswith(prefixes)]
         major = VERSION.split(".")[0]
         self.assertTrue(all(re.fullmatch(rf"lib\w+\.so\.{major}", n) for n in ours), ours)
         self.assertTrue({f"liblinesearch.so.{major}", f"libblaswrap.so.{major}"} <= set(ours))

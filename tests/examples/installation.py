@@ -5,6 +5,8 @@ import shutil
 import subprocess
 import sys
 
+from boxes import without_display
+
 SOURCE_DIR = os.environ["QUORVEL_SOURCE_DIR"]
 INSTALLATION = os.environ["QUORVEL_INSTALLATION"]
 BUILD_DIR = os.environ.get("QUORVEL_BUILD_DIR", "")
@@ -29,12 +31,6 @@ def pack(app_dir, installation, *options):
     )
 
 
-def without_display():
-    """This process's environment without a graphical session, so that a
-    failing run shows its box on standard error only, never as a dialog."""
-    return {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-
-
 def run_quorvel(installation, *args, cwd=None):
     """Runs the installed launcher from a directory outside the installation."""
     return subprocess.run(
@@ -45,12 +41,3 @@ def run_quorvel(installation, *args, cwd=None):
         timeout=TIMEOUT,
         cwd=cwd or os.path.dirname(installation),
     )
-
-
-def write_files(root, files):
-    """Creates files from {relative path: text}."""
-    for relative, text in files.items():
-        path = os.path.join(root, *relative.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w") as f:
-            f.write(text)

@@ -24,6 +24,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from boxes import FATAL, MAIN_SCRIPT, TERMINATED  # noqa: E402
 from virtual_display import start_xvfb  # noqa: E402
 
 INSTALLED = None
@@ -31,10 +32,6 @@ SCREENSHOT = None
 TIMEOUT = 30  # seconds any one step may take before the test gives up
 PROMPTLY = 10  # seconds within which a run must end that has no dialog to wait for
 HELPER = "quorvel-dialog"  # the program beside quorvel that shows the dialog
-
-FATAL = "Zundrel Fatal Error"
-TERMINATED = "Zundrel: Application Terminated"
-MAIN_SCRIPT = "Zundrel: Python error in main script"
 
 BOOM = "def run():\n    raise ValueError('boom')\n"
 # The hook fails, and so does the str of its exception: the fatal box.

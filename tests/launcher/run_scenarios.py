@@ -10,7 +10,6 @@ usage: run_scenarios.py GROUP --installed DIR --fault-injection PROGRAM
 """
 
 import argparse
-import json
 import os
 import shutil
 import subprocess
@@ -20,10 +19,8 @@ import unittest
 import zipfile
 from typing import Dict, NamedTuple, Optional, Tuple
 
-FATAL = "Zundrel Fatal Error"
-TERMINATED = "Zundrel: Application Terminated"
-MAIN_SCRIPT = "Zundrel: Python error in main script"
-UNAVAILABLE = "Zundrel: Python error in main script (traceback unavailable)"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from boxes import FATAL, MAIN_SCRIPT, TERMINATED, UNAVAILABLE  # noqa: E402
 
 
 def box(caption: str, text: str) -> str:
@@ -158,7 +155,8 @@ OUTCOMES = [
             "import sys, types\n"
             "def hook(*args):\n"
             "    kind, value, tb = args\n"
-            "    print('hook', len(args), kind.__name__, value, isinstance(tb, types.TracebackType),\n"
+            "    print('hook', len(args), kind.__name__, value,"
+            " isinstance(tb, types.TracebackType),\n"
             "          file=sys.stderr)\n"
             "sys.excepthook = hook\n" + BOOM
         ),

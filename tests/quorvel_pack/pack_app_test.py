@@ -14,36 +14,13 @@ import time
 import unittest
 import zipfile
 
-from installation import (
-    BUILD_DIR,
-    INSTALLATION,
-    PACK_APP,
-    copy_installation,
-    pack,
-    run_quorvel,
-    write_files,
-)
+from boxes import TERMINATED
+from files import snapshot, write_files
+from installation import BUILD_DIR, INSTALLATION, PACK_APP, copy_installation, pack, run_quorvel
 from quorvel_pack import native
 
 EXTENSION_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
 PRINT_RUN = "def run():\n    print('ran')\n"
-
-
-def snapshot(directory):
-    """Every entry below directory: contents of files, targets of links."""
-    found = {}
-    for root, dirs, names in os.walk(directory):
-        for name in dirs + names:
-            path = os.path.join(root, name)
-            key = os.path.relpath(path, directory)
-            if os.path.islink(path):
-                found[key] = "-> " + os.readlink(path)
-            elif os.path.isfile(path):
-                with open(path, "rb") as f:
-                    found[key] = f.read()
-            else:
-                found[key] = "dir"
-    return found
 
 
 def build_extension(directory, module, source, link=()):
@@ -339,7 +316,7 @@ class PackAppTest(unittest.TestCase):
         exited = run_quorvel(self.installation)
         self.assertEqual(
             (exited.returncode, exited.stdout, exited.stderr),
-            (1, "", "Zundrel: Application Terminated\nCannot go on.\n"),
+            (1, "", TERMINATED + "\nCannot go on.\n"),
         )
 
     def test_refusals_change_nothing(self):
@@ -597,7 +574,8 @@ class PackAppTest(unittest.TestCase):
             {
                 "__startup__.py": (
                     "import sqlite3, email.message, json, decimal, xml.dom.minidom, asyncio\n"
-                    "def run():\n    print(sqlite3.connect(':memory:').execute('select 2').fetchone())\n"
+                    "def run():\n"
+                    "    print(sqlite3.connect(':memory:').execute('select 2').fetchone())\n"
                 )
             },
         )

@@ -21,6 +21,7 @@ import zipfile
 
 import pefile
 
+from files import snapshot, write_files
 from quorvel_pack import pe, windows
 from quorvel_pack.options import WindowsOptions
 
@@ -104,24 +105,6 @@ def write_package(path, dll_name="python38.dll", machine=None, drop=()):
                 new.writestr(info, data)
 
 
-def write_files(root, files):
-    for relative, text in files.items():
-        path = os.path.join(root, *relative.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w") as f:
-            f.write(text)
-
-
-def folder_files(root):
-    files = {}
-    for directory, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(directory, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, root).replace(os.sep, "/")] = f.read()
-    return files
-
-
 def exports(path):
     image = pefile.PE(path)
     directory = getattr(image, "DIRECTORY_ENTRY_EXPORT", None)
@@ -170,7 +153,7 @@ class AssembleTest(unittest.TestCase):
         )
 
     def assert_folder_assembled(self):
-        files = folder_files(self.folder)
+        files = snapshot(self.folder, directories=False)
         self.assertEqual(sorted(files), sorted(EXPECTED_FOLDER))
         for relative, origin in EXPECTED_FOLDER.items():
             if origin is not None:
@@ -311,8 +294,8 @@ class AssembleTest(unittest.TestCase):
                 ["--native-path", BLAS_DIR],
                 None,
                 None,
-                "libgfortran-5.dll, needed by libblas.dll, is not in %s, in %s or in a --native-path "
-                "directory (%s)" % (self.package, self.folder, BLAS_DIR),
+                "libgfortran-5.dll, needed by libblas.dll, is not in %s, in %s or in a "
+                "--native-path directory (%s)" % (self.package, self.folder, BLAS_DIR),
             ),
             (
                 "standard-library name",
@@ -344,7 +327,7 @@ class AssembleTest(unittest.TestCase):
                 "a.deb: a Windows folder is shipped as a .zip archive",
             ),
         ]
-        before = folder_files(self.folder)
+        before = snapshot(self.folder, directories=False)
         for name, options, package, app, message in cases:
             with self.subTest(name):
                 packed = self.pack(*options, package=package, app=app)
@@ -352,7 +335,7 @@ class AssembleTest(unittest.TestCase):
                 self.assertEqual(packed.stderr.count("\n"), 1, packed.stderr)
                 self.assertTrue(packed.stderr.startswith("pack-app: "), packed.stderr)
                 self.assertIn(message, packed.stderr)
-                self.assertEqual(folder_files(self.folder), before)
+                self.assertEqual(snapshot(self.folder, directories=False), before)
                 self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
 
     def test_archive_is_the_folder_under_one_top_level_folder(self):
@@ -379,7 +362,10 @@ class AssembleTest(unittest.TestCase):
             }
         self.assertEqual(
             members,
-            {"Demo App/" + relative: data for relative, data in folder_files(self.folder).items()},
+            {
+                "Demo App/" + relative: data
+                for relative, data in snapshot(self.folder, directories=False).items()
+            },
         )
 
     def test_interruption_leaves_the_folder_as_it_was(self):
@@ -387,7 +373,7 @@ class AssembleTest(unittest.TestCase):
         self.assertEqual(
             self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR).returncode, 0
         )
-        before = folder_files(self.folder)
+        before = snapshot(self.folder, directories=False)
         write_files(self.app, {"helper.py": "def greet():\n    print('changed')\n"})
 
         def interrupted_write(*_):
@@ -416,7 +402,7 @@ class AssembleTest(unittest.TestCase):
             with self.subTest(name):
                 with unittest.mock.patch(target, replacement), self.assertRaises(raised):
                     windows.assemble(self.app, self.folder, options)
-                self.assertEqual(folder_files(self.folder), before)
+                self.assertEqual(snapshot(self.folder, directories=False), before)
                 self.assertEqual([n for n in os.listdir(self.tmp.name) if n.startswith(".")], [])
 
     def test_bytecode_only_for_the_packing_interpreters_own_version(self):

@@ -24,6 +24,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from boxes import FATAL, MAIN_SCRIPT, TERMINATED  # noqa: E402
 from virtual_display import start_xvfb  # noqa: E402
 
 TIMEOUT = 60
@@ -39,7 +40,7 @@ CASES = [
         "fatal_error",
         None,
         LONG_PROGRAM_PATH,
-        "Zundrel Fatal Error",
+        FATAL,
         "Unable to get executable name!",
         1,
     ),
@@ -47,7 +48,7 @@ CASES = [
         "system_exit_text",
         "exit-text:Stopped at step 3 \u2014 see the log",
         None,
-        "Zundrel: Application Terminated",
+        TERMINATED,
         "Stopped at step 3 \u2014 see the log",
         1,
     ),
@@ -55,7 +56,7 @@ CASES = [
         "traceback",
         "raise:no data in 'input.csv'",
         None,
-        "Zundrel: Python error in main script",
+        MAIN_SCRIPT,
         "Traceback (most recent call last):\n"
         '  File "__startup__.py", line 2, in run\n'
         "ValueError: no data in 'input.csv'\n",

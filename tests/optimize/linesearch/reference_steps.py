@@ -16,7 +16,8 @@ import math
 import random
 
 
-def dcstep(stx, fx, dx, sty, fy, dy, stp, fp, dp, brackt, stpmin, stpmax):
+# Transcribed operation by operation, branch for branch: hence its complexity.
+def dcstep(stx, fx, dx, sty, fy, dy, stp, fp, dp, brackt, stpmin, stpmax):  # noqa: C901
     sgnd = dp * (dx / abs(dx))
 
     def cubic(st1, f1, st2, f2, da, db, clamp):
@@ -89,7 +90,8 @@ def dcstep(stx, fx, dx, sty, fy, dy, stp, fp, dp, brackt, stpmin, stpmax):
     return stx, fx, dx, sty, fy, dy, stpf, brackt
 
 
-def search(phi, stp, ftol, gtol, xtol, stpmin, stpmax, step_calls=None):
+# Follows the routine's states one by one: hence its complexity.
+def search(phi, stp, ftol, gtol, xtol, stpmin, stpmax, step_calls=None):  # noqa: C901
     """The steps at which the search asks for an evaluation. The arguments of
     every safeguarded step it takes are appended to step_calls."""
 

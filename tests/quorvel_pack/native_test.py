@@ -1,0 +1,89 @@
+"""Shared libraries of the shipped binaries: run paths cleared in copied
+libraries, base libraries never copied."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from quorvel_pack import native
+
+
+class RunPathTest(unittest.TestCase):
+    def test_copied_library_loses_its_run_paths(self):
+        cases = [
+            ("runpath", ["-Wl,--enable-new-dtags,-rpath,/nowhere:$ORIGIN/x"]),
+            ("rpath", ["-Wl,--disable-new-dtags,-rpath,/nowhere"]),
+            ("none", []),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            for name, flags in cases:
+                with self.subTest(name):
+                    library = os.path.join(tmp, "lib%s.so" % name)
+                    subprocess.run(
+                        [
+                            "cc",
+                            "-shared",
+                            "-fPIC",
+                            "-x",
+                            "c",
+                            "-",
+                            "-o",
+                            library,
+                            "-Wl,-soname,lib%s.so.1" % name,
+                            "-lm",
+                            *flags,
+                        ],
+                        input="int f(void) { return 1; }\n",
+                        text=True,
+                        check=True,
+                    )
+                    before = native.read_elf(library)
+                    self.assertEqual(before.soname, "lib%s.so.1" % name)
+                    self.assertEqual(bool(before.rpath or before.runpath), bool(flags))
+                    self.assertEqual(native.clear_search_paths(library), bool(flags))
+                    after = native.read_elf(library)
+                    self.assertEqual((after.rpath, after.runpath), ([], []))
+                    self.assertEqual(after.needed, before.needed)
+                    # Still a library the loader accepts.
+                    subprocess.run(
+                        [
+                            sys.executable,
+                            "-c",
+                            "import ctypes, sys; " "assert ctypes.CDLL(sys.argv[1]).f() == 1",
+                            library,
+                        ],
+                        check=True,
+                    )
+
+    def test_base_libraries_are_never_copied(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            binary = os.path.join(tmp, "libuser.so")
+            subprocess.run(
+                [
+                    "cc",
+                    "-shared",
+                    "-fPIC",
+                    "-x",
+                    "c",
+                    "-",
+                    "-o",
+                    binary,
+                    "-Wl,--no-as-needed",
+                    "-lm",
+                    "-lz",
+                ],
+                input="int f(void) { return 1; }\n",
+                text=True,
+                check=True,
+            )
+            copies, missing = native.needed_libraries([("libuser.so", binary)], [])
+            self.assertEqual(missing, [])
+            self.assertIn("libz.so.1", copies)
+            self.assertNotIn("libm.so.6", copies)
+            self.assertNotIn("libc.so.6", copies)
+
+
+if __name__ == "__main__":
+    unittest.main()
