@@ -16,6 +16,9 @@ from installation import DEMO_APP, SOURCE_DIR
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
+# The demo's own geometry and colours, read without leaving bytecode in the
+# sources (pack-app would list it).
+sys.dont_write_bytecode = True
 sys.path.insert(0, DEMO_APP)
 from demoapp import plot  # noqa: E402
 from virtual_display import start_xvfb  # noqa: E402
@@ -94,7 +97,7 @@ class Fixture(unittest.TestCase):
         environment = {k: self.display if v == XVFB else v for k, v in environment.items()}
         env = desktop_environment(self.workspace, QUORVEL_SOURCE_DIR=SOURCE_DIR, **environment)
         program = subprocess.Popen(
-            [sys.executable, DRIVER, platform, self.boxes, *options],
+            [sys.executable, "-B", DRIVER, platform, self.boxes, *options],
             env=env,
             stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE,

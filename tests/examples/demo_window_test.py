@@ -22,6 +22,9 @@ from installation import (
 )
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+# The demo's own geometry and colours, read without leaving bytecode in the
+# sources (pack-app would list it).
+sys.dont_write_bytecode = True
 sys.path.insert(0, DEMO_APP)
 from demoapp import plot  # noqa: E402
 from virtual_display import start_xvfb  # noqa: E402
@@ -35,6 +38,7 @@ from x_windows import (  # noqa: E402
     visible_windows,
     wait_for_picture,
     wait_for_window,
+    wait_until_still,
 )
 
 TITLE = "Line search demo"
@@ -96,7 +100,11 @@ class DemoWindow(unittest.TestCase):
         )
         self.assertGreater(colour_count(image), 8, "the window is blank")
         self.assertTrue(reached, "the path does not reach the minimum")
+        # The search ends; the window stays until the user closes it.
+        still, image = wait_until_still(self.display, window, picture)
+        self.assertTrue(still, "the window keeps changing")
         self.assertTrue(has_colour_near(image, START, PATH_COLOUR), "the path has no start")
+        self.assertTrue(has_colour_near(image, MINIMUM, PATH_COLOUR))
         self.assertIsNone(program.poll(), "the window closed before the user closed it")
         if SCREENSHOT:
             shutil.copyfile(picture, SCREENSHOT)

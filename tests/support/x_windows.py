@@ -6,7 +6,7 @@ import subprocess
 import time
 from typing import Callable, Dict, List, Optional, Sequence, Tuple
 
-from PIL import Image
+from PIL import Image, ImageChops
 
 TIMEOUT = 30  # seconds any one step may take before the test gives up
 
@@ -109,3 +109,18 @@ def wait_for_picture(
         if shows(image) or time.monotonic() > deadline:
             return shows(image), image
         time.sleep(0.2)
+
+
+def wait_until_still(display: str, window: str, path: str) -> Tuple[bool, Image.Image]:
+    """Screenshots of the window until two in a row are the same: whatever
+    it animates has come to an end. (stood still, last one)"""
+    previous = screenshot(display, window, path)
+
+    def unchanged(image: Image.Image) -> bool:
+        nonlocal previous
+        same = ImageChops.difference(previous, image).getbbox() is None
+        previous = image
+        return same
+
+    time.sleep(0.2)
+    return wait_for_picture(display, window, path, unchanged)

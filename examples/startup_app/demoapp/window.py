@@ -13,7 +13,7 @@ from demoapp.rosenbrock import rosenbrock
 
 # One accepted step per tick: slow enough to watch the path grow.
 STEP_INTERVAL_MS = 60
-GRID_CELLS = 120
+GRID_CELLS = 200
 # log10 of the lowest and highest contour levels, and levels per decade.
 LOG_LEVELS = (0.0, 3.0, 2)
 # Where the search is known to end, marked for comparison.
