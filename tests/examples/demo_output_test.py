@@ -28,9 +28,10 @@ from x_windows import (  # noqa: E402
     has_colour_near,
     hex_colour,
     press_key,
+    require_window,
+    stop,
     visible_windows,
     wait_for_picture,
-    wait_for_window,
 )
 
 TITLE = "Line search demo"
@@ -114,21 +115,9 @@ class Fixture(unittest.TestCase):
             boxes = [tuple(call) for call in json.load(f)]
         return program.returncode, out, err, boxes
 
-    def window_of(self, program):
-        window = wait_for_window(self.display, TITLE, program)
-        if window is None:
-            self.fail("no window titled %r: %r" % (TITLE, program.communicate(timeout=TIMEOUT)))
-        return window
-
     def picture(self, window, shows):
         path = os.path.join(self.workspace, "window.png")
         return wait_for_picture(self.display, window, path, shows)
-
-
-def stop(program):
-    if program.poll() is None:
-        program.kill()
-    program.communicate()
 
 
 class ChoiceOfOutput(Fixture):
@@ -138,7 +127,7 @@ class ChoiceOfOutput(Fixture):
                 options = [] if tk else ["--without-tk"]
                 program = self.start(platform, environment, *options)
                 if shown == WINDOW:
-                    press_key(self.display, self.window_of(program), "Escape")
+                    press_key(self.display, require_window(self.display, TITLE, program), "Escape")
                 status, out, err, boxes = self.finish(program)
                 self.assertEqual((status, err), (0, ""))
                 if shown == TEXT:
@@ -156,7 +145,7 @@ class Window(Fixture):
     def test_each_step_is_drawn_as_the_search_reaches_it(self):
         release = os.path.join(self.workspace, "release")
         program = self.start("linux", {"DISPLAY": XVFB}, "--hold-at", "2", "--release", release)
-        window = self.window_of(program)
+        window = require_window(self.display, TITLE, program)
         # The search waits before its third state: the first step shows, the
         # second does not yet.
         first_step = midpoint(POINTS[0], POINTS[1])
@@ -179,7 +168,7 @@ class Window(Fixture):
         program = self.start(
             "linux", {"DISPLAY": XVFB}, "--hold-at", "2", "--release", release, "--fail-at", "2"
         )
-        self.window_of(program)
+        require_window(self.display, TITLE, program)
         open(release, "w").close()
         status, out, err, boxes = self.finish(program)
         self.assertEqual((status, out, boxes), (1, "", []))

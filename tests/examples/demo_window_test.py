@@ -35,9 +35,10 @@ from x_windows import (  # noqa: E402
     has_colour_near,
     hex_colour,
     press_key,
+    require_window,
+    stop,
     visible_windows,
     wait_for_picture,
-    wait_for_window,
     wait_until_still,
 )
 
@@ -79,12 +80,6 @@ class DemoWindow(unittest.TestCase):
         self.addCleanup(stop, program)
         return program
 
-    def window_of(self, program):
-        window = wait_for_window(self.display, TITLE, program)
-        if window is None:
-            self.fail("no window titled %r: %r" % (TITLE, program.communicate(timeout=TIMEOUT)))
-        return window
-
     def close(self, program, window):
         """Escape pressed in the window: (status, standard output, standard error)."""
         press_key(self.display, window, "Escape")
@@ -93,7 +88,7 @@ class DemoWindow(unittest.TestCase):
 
     def test_window_shows_the_path_to_the_minimum_and_closes_on_escape(self):
         program = self.start([os.path.join(self.installation, "quorvel")])
-        window = self.window_of(program)
+        window = require_window(self.display, TITLE, program)
         picture = os.path.join(self.workspace, "demo-window.png")
         reached, image = wait_for_picture(
             self.display, window, picture, lambda i: has_colour_near(i, MINIMUM, PATH_COLOUR)
@@ -118,14 +113,8 @@ class DemoWindow(unittest.TestCase):
     def test_window_opens_with_the_systems_copies_hidden(self):
         quorvel = os.path.join(self.installation, "quorvel")
         program = self.start(hiding_the_system(self.installation, [quorvel], self.workspace))
-        window = self.window_of(program)
+        window = require_window(self.display, TITLE, program)
         self.assertEqual(self.close(program, window), (0, "", ""))
-
-
-def stop(program):
-    if program.poll() is None:
-        program.kill()
-    program.communicate()
 
 
 def main():

@@ -60,6 +60,22 @@ def wait_for_window(display: str, title: str, program: subprocess.Popen) -> Opti
     return None
 
 
+def require_window(display: str, title: str, program: subprocess.Popen) -> str:
+    """wait_for_window, failing with the program's output when none shows."""
+    window = wait_for_window(display, title, program)
+    if window is None:
+        output = program.communicate(timeout=TIMEOUT)
+        raise AssertionError("no window titled %r; output: %r" % (title, output))
+    return window
+
+
+def stop(program: subprocess.Popen) -> None:
+    """Ends program if it still runs, and reaps it."""
+    if program.poll() is None:
+        program.kill()
+    program.communicate()
+
+
 def press_key(display: str, window: str, key: str) -> None:
     """A real key press in window, given the input focus first."""
     xdotool(display, "windowfocus", "--sync", window)
