@@ -3,7 +3,8 @@
 Minimises the Rosenbrock function with a quasi-Newton method whose line
 searches and vector arithmetic run in the installation's own native
 libraries, and shows the search: in a window on a desktop, as text in a
-terminal. Pass --fail to see how an uncaught error reaches the user.
+terminal, its result in a message box on Windows without Tk. Pass --fail to
+see how an uncaught error reaches the user.
 """
 
 import os

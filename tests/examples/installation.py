@@ -96,7 +96,8 @@ def hiding_the_system(installation, command, scratch):
         for name in os.listdir(os.path.join(installation, "lib"))
         if name in cache
     }
-    hidden = sorted({os.path.realpath(path) for path in SYSTEM_COPIES} | originals)
+    copies = {os.path.realpath(path) for path in SYSTEM_COPIES if os.path.exists(path)}
+    hidden = sorted(copies | originals)
     script = "set -e\n"
     for path in hidden:
         stand_in = empty_dir if os.path.isdir(path) else empty_file
