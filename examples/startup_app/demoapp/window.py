@@ -183,6 +183,8 @@ def show(root: tkinter.Tk, states: Iterator[Iteration]) -> None:
             _label(canvas, point, "start", plot.PATH, "se")
         previous.append(point)
         _show_state(fields, state)
+        # Shown now, even if the next step keeps the loop from idling.
+        root.update_idletasks()
         root.after(STEP_INTERVAL_MS, advance)
 
     root.after(STEP_INTERVAL_MS, advance)
