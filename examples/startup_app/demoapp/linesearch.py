@@ -1,8 +1,10 @@
 """One line search driven through dcsrch_ by reverse communication."""
 
 import ctypes
+from typing import Callable, List, NamedTuple, Tuple
 
-from demoapp.native import TASK_LENGTH, dot, line_search_state_sizes
+from demoapp.errors import with_caption
+from demoapp.native import TASK_LENGTH, Libraries, dot, line_search_state_sizes
 
 FTOL = 1e-4
 GTOL = 0.9
@@ -10,18 +12,38 @@ XTOL = 0.1
 STPMAX = 1e10
 MAX_EVALUATIONS = 40
 
-
-def _failure(message):
-    error = RuntimeError(message)
-    error.caption = "Demo: line search failed"
-    return error
+# Value and gradient at a point.
+Objective = Callable[[List[float]], Tuple[float, List[float]]]
 
 
-def line_search(libraries, fun, x, f, grad, direction, stp):
+class Step(NamedTuple):
+    """The accepted step along the direction, the point it leads to and the
+    search's final task text."""
+
+    step: float
+    x: List[float]
+    f: float
+    grad: List[float]
+    evaluations: int
+    task: str
+
+
+def _failure(message: str) -> RuntimeError:
+    return with_caption(RuntimeError(message), "Demo: line search failed")
+
+
+def line_search(
+    libraries: Libraries,
+    fun: Objective,
+    x: List[float],
+    f: float,
+    grad: List[float],
+    direction: List[float],
+    stp: float,
+) -> Step:
     """A step along direction that meets the strong Wolfe conditions.
 
-    Returns (step, new x, its f, its gradient, evaluations). A warning from
-    the search is accepted when the step still lowered f.
+    A warning from the search is accepted when the step still lowered f.
     """
     c_double = ctypes.c_double
     step, f_c = c_double(stp), c_double(f)
@@ -62,5 +84,5 @@ def line_search(libraries, fun, x, f, grad, direction, stp):
         f_c.value = new_f
         g_c.value = dot(libraries, new_grad, direction)
     if text.startswith("CONV") or (text.startswith("WARN") and new_f < f):
-        return step.value, new_x, new_f, new_grad, evaluations
+        return Step(step.value, new_x, new_f, new_grad, evaluations, text)
     raise _failure("The line search stopped: %s" % text)

@@ -8,30 +8,36 @@ import ctypes
 import os
 import re
 import sys
+from typing import Dict, Sequence, Tuple
+
+from demoapp.errors import with_caption
 
 TASK_LENGTH = 60
 
 _double_p = ctypes.POINTER(ctypes.c_double)
 _int_p = ctypes.POINTER(ctypes.c_int)
 
+# The loaded libraries by name: "linesearch" and "blaswrap".
+Libraries = Dict[str, ctypes.CDLL]
 
-def library_dir():
+
+def library_dir() -> str:
     # The launcher names the program by its full path; the libraries sit in
     # lib beside it, wherever the installation was copied to.
     return os.path.join(os.path.dirname(os.path.abspath(sys.executable)), "lib")
 
 
-def library_path(name):
+def library_path(name: str) -> str:
     if sys.platform == "win32":
         return os.path.join(library_dir(), name + ".dll")
     return os.path.join(library_dir(), "lib" + name + ".so")
 
 
-def header_path(name):
+def header_path(name: str) -> str:
     return os.path.join(os.path.dirname(library_dir()), "include", name)
 
 
-def line_search_state_sizes():
+def line_search_state_sizes() -> Tuple[int, int]:
     """(isave, dsave) lengths, read from the installed public header.
 
     The header is the one place where the sizes of the state arrays are
@@ -42,29 +48,30 @@ def line_search_state_sizes():
         with open(path, encoding="ascii") as header:
             text = header.read()
     except OSError as error:
-        error.caption = "Demo: line search header missing"
+        with_caption(error, "Demo: line search header missing")
         raise
     sizes = []
     for array in ("ISAVE", "DSAVE"):
         match = re.search(r"^#define LINESEARCH_%s_SIZE (\d+)$" % array, text, re.MULTILINE)
         if match is None:
-            error = RuntimeError("%s does not define LINESEARCH_%s_SIZE." % (path, array))
-            error.caption = "Demo: line search header unreadable"
-            raise error
+            raise with_caption(
+                RuntimeError("%s does not define LINESEARCH_%s_SIZE." % (path, array)),
+                "Demo: line search header unreadable",
+            )
         sizes.append(int(match.group(1)))
-    return tuple(sizes)
+    return sizes[0], sizes[1]
 
 
-def _load(name):
+def _load(name: str) -> ctypes.CDLL:
     path = library_path(name)
     try:
         return ctypes.CDLL(path)
     except OSError as error:
-        error.caption = "Demo: native library missing"
+        with_caption(error, "Demo: native library missing")
         raise
 
 
-def load_libraries():
+def load_libraries() -> Libraries:
     """Both libraries with the prototypes of the routines used here."""
     linesearch = _load("linesearch")
     blaswrap = _load("blaswrap")
@@ -91,11 +98,11 @@ def load_libraries():
     return {"linesearch": linesearch, "blaswrap": blaswrap}
 
 
-def vector(values):
+def vector(values: Sequence[float]) -> "ctypes.Array[ctypes.c_double]":
     return (ctypes.c_double * len(values))(*values)
 
 
-def dot(libraries, x, y):
+def dot(libraries: Libraries, x: Sequence[float], y: Sequence[float]) -> float:
     """x . y for two vectors of equal length."""
     result = ctypes.c_double()
     n = ctypes.c_int(len(x))
@@ -116,7 +123,7 @@ def dot(libraries, x, y):
     return result.value
 
 
-def norm(libraries, x):
+def norm(libraries: Libraries, x: Sequence[float]) -> float:
     """Euclidean norm of x."""
     result = ctypes.c_double()
     n = ctypes.c_int(len(x))
