@@ -10,7 +10,6 @@ usage: run_scenarios.py GROUP --installed DIR --fault-injection PROGRAM
 """
 
 import argparse
-import json
 import os
 import shutil
 import subprocess
@@ -158,8 +157,8 @@ OUTCOMES = [
             "import sys, types\n"
             "def hook(*args):\n"
             "    kind, value, tb = args\n"
-            "    print('hook', len(args), kind.__name__, value, isinstance(tb, types.TracebackType),\n"
-            "          file=sys.stderr)\n"
+            "    print('hook', len(args), kind.__name__, value,\n"
+            "          isinstance(tb, types.TracebackType), file=sys.stderr)\n"
             "sys.excepthook = hook\n" + BOOM
         ),
         1,
@@ -737,6 +736,10 @@ class LauncherTest(unittest.TestCase):
         through_path: bool = False,
     ) -> subprocess.CompletedProcess:
         startup = os.path.join(directory, "lib", "__startup__.py")
+        # The bytecode cache knows a source by its size and whole-second
+        # time only: a row written within the second of the previous one, at
+        # the same size, would run the previous row's code.
+        shutil.rmtree(os.path.join(directory, "lib", "__pycache__"), ignore_errors=True)
         if scenario.startup is None:
             if os.path.exists(startup):
                 os.remove(startup)
@@ -882,9 +885,38 @@ class Installation(LauncherTest):
             self.check(where_am_i, moved)
         foreign = os.path.join(self.workspace, "Prüfung é ü 日本 dir")
         os.rename(moved, foreign)
-        for locale in ("C", "POSIX", "C.UTF-8", "xx_XX.ISO-8859-1"):
-            with self.subTest(f"non-ASCII directory, locale {locale}"):
-                self.check(where_am_i, foreign, env={"LC_ALL": locale, "LANG": locale})
+        locales = os.path.join(self.workspace, "locales")
+        # A locale that the system really has and whose code page cannot
+        # hold the directory's name; the interpreter runs in it.
+        latin1 = "de_DE.ISO-8859-1"
+        os.makedirs(locales)
+        subprocess.run(
+            ["localedef", "-i", "de_DE", "-f", "ISO-8859-1", os.path.join(locales, latin1)],
+            capture_output=True,
+        )
+        self.assertTrue(os.path.isdir(os.path.join(locales, latin1)), "localedef made no locale")
+        arguments = ("ünï 日本",)
+        for locale, observed in (
+            ("C", "C"),
+            ("POSIX", "C"),
+            ("C.UTF-8", "C.UTF-8"),
+            (latin1, latin1),
+        ):
+            where_in_locale = Scenario(
+                "",
+                "import locale, sys\ndef run():\n"
+                "    raise SystemExit(repr((sys.path[1:], sys.argv[1:],"
+                " sys.getfilesystemencoding(), locale.setlocale(locale.LC_CTYPE))))\n",
+                1,
+                box(
+                    TERMINATED,
+                    repr((["@LIB@/library.zip", "@LIB@"], list(arguments), "utf-8", observed)),
+                ),
+                args=arguments,
+            )
+            with self.subTest(f"non-ASCII directory and argument, locale {locale}"):
+                env = {"LC_ALL": locale, "LANG": locale, "LOCPATH": locales}
+                self.check(where_in_locale, foreign, env=env)
 
     def test_long_paths(self) -> None:
         """The program path buffer holds 256 characters; the search path text
