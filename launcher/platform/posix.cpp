@@ -18,6 +18,7 @@
 
 #include "platform.h"
 #include "posix_dialog.h"
+#include "utf8.h"
 
 extern "C" {
 const char platform_search_path_format[] = "%s/lib/library.zip:%s/lib";
@@ -31,72 +32,16 @@ namespace {
 int arguments_count;
 wchar_t **arguments;
 
-// UTF-8 of one character into out (4 bytes); an escaped undecodable byte
-// (U+DC80..U+DCFF, the interpreter's convention) becomes that byte again.
-// Returns the number of bytes.
-size_t encode_utf8(wchar_t character, unsigned char *out) {
+// One character of a file name or a box text as bytes: an escaped
+// undecodable byte (U+DC80..U+DCFF, the interpreter's convention) is that
+// byte again, any other character its UTF-8. Returns the number of bytes.
+size_t encode_character(wchar_t character, unsigned char *out) {
   auto code = static_cast<unsigned long>(character);
   if (code >= 0xDC80 && code <= 0xDCFF) {
     out[0] = static_cast<unsigned char>(code - 0xDC00);
     return 1;
   }
-  if (code < 0x80) {
-    out[0] = static_cast<unsigned char>(code);
-    return 1;
-  }
-  if (code < 0x800) {
-    out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
-    out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    return 2;
-  }
-  if (code < 0x10000) {
-    out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
-    out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-    out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
-  out[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
-  out[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-  out[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-  return 4;
-}
-
-// One well-formed UTF-8 sequence at text (length bytes) into *character, as
-// the interpreter reads it: no overlong forms, no encoded surrogates, nothing
-// beyond U+10FFFF. Returns the bytes used, or 0 when text does not start
-// with such a sequence.
-size_t decode_utf8(const unsigned char *text, size_t length, wchar_t *character) {
-  const unsigned lead = text[0];
-  if (lead < 0x80) {
-    *character = static_cast<wchar_t>(lead);
-    return 1;
-  }
-  size_t size;
-  unsigned low = 0x80, high = 0xBF; // the range of the second byte
-  unsigned long code;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    size = 2, code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    size = 3, code = lead & 0x0F;
-    low = lead == 0xE0 ? 0xA0 : 0x80;
-    high = lead == 0xED ? 0x9F : 0xBF;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    size = 4, code = lead & 0x07;
-    low = lead == 0xF0 ? 0x90 : 0x80;
-    high = lead == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (length < size || text[1] < low || text[1] > high)
-    return 0;
-  for (size_t i = 1; i < size; ++i) {
-    if ((text[i] & 0xC0) != 0x80)
-      return 0;
-    code = (code << 6) | (text[i] & 0x3F);
-  }
-  *character = static_cast<wchar_t>(code);
-  return size;
+  return utf8_encode(code, out);
 }
 
 // A file name's bytes as wide text, each byte that is not part of valid
@@ -108,11 +53,13 @@ unsigned decode_file_name(const char *bytes, size_t length, wchar_t *buffer, uns
   for (size_t at = 0; at < length; ++written) {
     if (written + 1 >= size)
       return size;
-    size_t used = decode_utf8(text + at, length - at, &buffer[written]);
+    unsigned long code;
+    size_t used = utf8_decode(text + at, length - at, &code);
     if (used == 0) {
-      buffer[written] = static_cast<wchar_t>(0xDC00 + text[at]);
+      code = 0xDC00 + text[at];
       used = 1;
     }
+    buffer[written] = static_cast<wchar_t>(code);
     at += used;
   }
   buffer[written] = L'\0';
@@ -130,7 +77,7 @@ int encode_file_name(const wchar_t *path, char *buffer, size_t size) {
     if ((code >= 0xD800 && code < 0xDC80) || (code > 0xDCFF && code <= 0xDFFF) || code > 0x10FFFF)
       return -1;
     unsigned char bytes[4];
-    size_t count = encode_utf8(*path, bytes);
+    size_t count = encode_character(*path, bytes);
     if (length + count >= size)
       return -1;
     memcpy(buffer + length, bytes, count);
@@ -142,7 +89,7 @@ int encode_file_name(const wchar_t *path, char *buffer, size_t size) {
 
 void put_utf8(wchar_t character, FILE *stream) {
   unsigned char bytes[4];
-  fwrite(bytes, 1, encode_utf8(character, bytes), stream);
+  fwrite(bytes, 1, encode_character(character, bytes), stream);
 }
 
 void put_wide_line(const wchar_t *text, FILE *stream) {
