@@ -292,6 +292,10 @@ WATCHED = (
     "atexit.register(say, 'finalizing')\n"
 )
 
+STOP_RELEASED = (
+    "class Stop(SystemExit):\n    def __del__(self):\n        say('exception released')\n"
+)
+
 RELEASES = [
     Scenario(
         "result, run and module released in this order, before finalisation",
@@ -340,6 +344,26 @@ RELEASES = [
         ),
         1,
         box(MAIN_SCRIPT, "text\n") + "exception released\nfinalizing\n",
+    ),
+    # A SystemExit is reported like any other exception and then finalised
+    # by the main flow, so its report holds nothing into finalisation.
+    Scenario(
+        "SystemExit released before finalisation",
+        WATCHED + STOP_RELEASED + raising("Stop(3)"),
+        3,
+        "exception released\nfinalizing\n",
+    ),
+    Scenario(
+        "SystemExit released after its box, before finalisation",
+        WATCHED + STOP_RELEASED + raising("Stop('bye')"),
+        1,
+        box(TERMINATED, "bye") + "exception released\nfinalizing\n",
+    ),
+    Scenario(
+        "SystemExit released after a fatal box, before finalisation",
+        WATCHED + UNPRINTABLE + STOP_RELEASED + raising("Stop(Unprintable())"),
+        1,
+        fatal("Cannot get string representation of messsage.") + "exception released\nfinalizing\n",
     ),
 ]
 
