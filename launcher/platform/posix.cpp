@@ -6,6 +6,8 @@
 #include <Python.h>
 
 #include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <link.h>
 #include <locale.h>
@@ -127,6 +129,16 @@ bool loader_searches(const char *directory) {
   return found;
 }
 
+// A standard descriptor that the process was started without would be
+// taken by the next file opened, and the box written to standard error
+// would land in that file: each one closed is held by /dev/null instead.
+// Opening takes the lowest free number, the one just found closed.
+void hold_standard_descriptors() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor)
+    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF)
+      open("/dev/null", O_RDWR);
+}
+
 } // namespace
 
 extern "C" {
@@ -212,6 +224,7 @@ wchar_t ***platform_argument_vector() { return &arguments; }
 } // extern "C"
 
 int main(int argc, char **argv) {
+  hold_standard_descriptors();
   setlocale(LC_CTYPE, "C.UTF-8");
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

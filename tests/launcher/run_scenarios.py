@@ -750,6 +750,20 @@ class LauncherTest(unittest.TestCase):
             shutil.copy2(program, directory)
         return directory
 
+    def install_startup(self, source: Optional[str], directory: str) -> None:
+        """Makes source the application's __startup__ (None: no application)."""
+        startup = os.path.join(directory, "lib", "__startup__.py")
+        # The bytecode cache knows a source by its size and whole-second
+        # time only: a row written within the second of the previous one, at
+        # the same size, would run the previous row's code.
+        shutil.rmtree(os.path.join(directory, "lib", "__pycache__"), ignore_errors=True)
+        if source is None:
+            if os.path.exists(startup):
+                os.remove(startup)
+        else:
+            with open(startup, "w", encoding="utf-8") as out:
+                out.write(resolve(source, directory))
+
     def launch(
         self,
         scenario: Scenario,
@@ -759,17 +773,7 @@ class LauncherTest(unittest.TestCase):
         env: Optional[Dict[str, str]] = None,
         through_path: bool = False,
     ) -> subprocess.CompletedProcess:
-        startup = os.path.join(directory, "lib", "__startup__.py")
-        # The bytecode cache knows a source by its size and whole-second
-        # time only: a row written within the second of the previous one, at
-        # the same size, would run the previous row's code.
-        shutil.rmtree(os.path.join(directory, "lib", "__pycache__"), ignore_errors=True)
-        if scenario.startup is None:
-            if os.path.exists(startup):
-                os.remove(startup)
-        else:
-            with open(startup, "w", encoding="utf-8") as out:
-                out.write(resolve(scenario.startup, directory))
+        self.install_startup(scenario.startup, directory)
         evil = os.path.join(self.workspace, "evil")
         environment = {
             "PATH": "/usr/bin:/bin",
@@ -995,6 +999,39 @@ class Hardening(LauncherTest):
                     cwd=cwd,
                     env=env,
                     through_path=start.through_path,
+                )
+
+    def test_closed_standard_descriptors(self) -> None:
+        """Started with standard descriptors closed, the files the application
+        opens must not take their numbers and receive the box."""
+        directory = self.copy_installation()
+        names = ("first", "second", "third")
+        opens_then_fails = (
+            "import os\n"
+            "kept = []\n"
+            "def run():\n"
+            f"    for name in {names!r}:\n"
+            "        kept.append(open(os.path.join('@DIR@', name), 'w'))\n"
+            "        kept[-1].write(name + '\\n')\n"
+            "        kept[-1].flush()\n"
+            "    raise ValueError('boom')\n"
+        )
+        self.install_startup(opens_then_fails, directory)
+        for closed in ((2,), (0, 2), (0, 1, 2)):
+            with self.subTest(f"descriptors {closed} closed"):
+                result = subprocess.run(
+                    [os.path.join(directory, "quorvel")],
+                    env={"PATH": "/usr/bin:/bin", "LC_ALL": "C"},
+                    preexec_fn=lambda: [os.close(fd) for fd in closed],
+                    timeout=120,
+                )
+                contents = []
+                for name in names:
+                    with open(os.path.join(directory, name), "rb") as opened:
+                        contents.append(opened.read())
+                self.assertEqual(
+                    (result.returncode, contents),
+                    (1, [name.encode() + b"\n" for name in names]),
                 )
 
     def test_damaged_runtime_archive(self) -> None:
