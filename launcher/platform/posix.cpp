@@ -89,15 +89,52 @@ int encode_file_name(const wchar_t *path, char *buffer, size_t size) {
   return static_cast<int>(length);
 }
 
-void put_utf8(wchar_t character, FILE *stream) {
-  unsigned char bytes[4];
-  fwrite(bytes, 1, encode_character(character, bytes), stream);
+// Standard error through a buffer of its own: a box of megabytes takes a
+// few writes, not one per character.
+struct Error_output {
+  unsigned char buffer[16384];
+  size_t used = 0;
+};
+
+void flush(Error_output &out) {
+  const unsigned char *bytes = out.buffer;
+  size_t left = out.used;
+  out.used = 0;
+  while (left > 0) {
+    const ssize_t written = write(STDERR_FILENO, bytes, left);
+    if (written < 0 && errno == EINTR)
+      continue;
+    if (written <= 0)
+      return; // nowhere left to say so
+    bytes += written;
+    left -= static_cast<size_t>(written);
+  }
 }
 
-void put_wide_line(const wchar_t *text, FILE *stream) {
-  for (; *text != L'\0'; ++text)
-    put_utf8(*text, stream);
-  fputc('\n', stream);
+void put(Error_output &out, const unsigned char *bytes, size_t length) {
+  while (length > 0) {
+    if (out.used == sizeof out.buffer)
+      flush(out);
+    size_t part = sizeof out.buffer - out.used;
+    part = part < length ? part : length;
+    memcpy(out.buffer + out.used, bytes, part);
+    out.used += part;
+    bytes += part;
+    length -= part;
+  }
+}
+
+void put_line(Error_output &out, const char *text) {
+  put(out, reinterpret_cast<const unsigned char *>(text), strlen(text));
+  put(out, reinterpret_cast<const unsigned char *>("\n"), 1);
+}
+
+void put_wide_line(Error_output &out, const wchar_t *text) {
+  for (; *text != L'\0'; ++text) {
+    unsigned char bytes[4];
+    put(out, bytes, encode_character(*text, bytes));
+  }
+  put(out, reinterpret_cast<const unsigned char *>("\n"), 1);
 }
 
 // The loader consults the program's DT_RPATH for every library of the
@@ -204,16 +241,23 @@ int platform_set_library_directory(const wchar_t *directory) {
   return !program_has_runpath() && loader_searches(narrow) ? 1 : 0;
 }
 
+// The box on standard error, after whatever stdio still holds for it:
+// caption, line feed, text, line feed.
 void platform_show_narrow_box(const char *text, const char *caption) {
-  fprintf(stderr, "%s\n%s\n", caption != nullptr ? caption : "Error", text != nullptr ? text : "");
   fflush(stderr);
+  Error_output out;
+  put_line(out, caption != nullptr ? caption : "Error");
+  put_line(out, text != nullptr ? text : "");
+  flush(out);
   show_narrow_error_dialog(text, caption);
 }
 
 void platform_show_wide_box(const wchar_t *text, const wchar_t *caption) {
-  put_wide_line(caption != nullptr ? caption : L"Error", stderr);
-  put_wide_line(text != nullptr ? text : L"", stderr);
   fflush(stderr);
+  Error_output out;
+  put_wide_line(out, caption != nullptr ? caption : L"Error");
+  put_wide_line(out, text != nullptr ? text : L"");
+  flush(out);
   show_wide_error_dialog(text, caption);
 }
 

@@ -11,6 +11,7 @@ usage: run_scenarios.py GROUP --installed DIR --fault-injection PROGRAM
 
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -823,6 +824,35 @@ class Outcomes(LauncherTest):
 
     def test_releases(self) -> None:
         self.check_table(RELEASES)
+
+    def test_large_box_in_few_writes(self) -> None:
+        """88 KB of box text, characters of every UTF-8 length and escaped
+        bytes across every buffer boundary, reach standard error unchanged
+        in a few writes, not one per character."""
+        directory = self.copy_installation()
+        piece = "a\u00e9\u20ac\U0001f600\udcff"  # 11 bytes on standard error
+        self.install_startup(
+            "def run():\n"
+            "    piece = 'a\\u00e9\\u20ac\\U0001f600'\n"
+            "    piece += b'\\xff'.decode('utf-8', 'surrogateescape')\n"
+            "    raise SystemExit(piece * 8000)\n",
+            directory,
+        )
+        calls = os.path.join(self.workspace, "calls")
+        result = subprocess.run(
+            ["strace", "-f", "-qq", "-e", "trace=write", "-o", calls, f"{directory}/quorvel"],
+            # A sanitizer build's leak check cannot run under a tracer.
+            env={"PATH": "/usr/bin:/bin", "LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"},
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            timeout=120,
+        )
+        expected = box(TERMINATED, piece * 8000).encode("utf-8", "surrogateescape")
+        self.assertEqual((result.returncode, result.stderr), (1, expected))
+        with open(calls) as log:
+            writes = [line for line in log if re.search(r"\bwrite\(2,", line)]
+        self.assertLess(len(writes), 100, f"{len(writes)} writes for {len(expected)} bytes")
 
 
 class ReportingFailures(LauncherTest):
