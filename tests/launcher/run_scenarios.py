@@ -13,12 +13,13 @@ import argparse
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
 import zipfile
-from typing import Dict, NamedTuple, Optional, Tuple
+from typing import Callable, Dict, NamedTuple, Optional, Tuple
 
 FATAL = "Zundrel Fatal Error"
 TERMINATED = "Zundrel: Application Terminated"
@@ -685,6 +686,24 @@ def archive_commented(path: str) -> None:
         archive.comment = b"a comment after the end record"
 
 
+def directory_entry_damaged(field: int, value: bytes) -> Callable[[str], None]:
+    """Damage to the entry halfway through the central directory: value
+    written over its field at that offset."""
+
+    def damage(path: str) -> None:
+        with open(path, "r+b") as archive:
+            data = archive.read()
+            end = data.rfind(b"PK\5\6")
+            entries, size = struct.unpack_from("<HI", data, end + 10)
+            at = end - size
+            for _ in range(entries // 2):
+                at += 46 + sum(struct.unpack_from("<HHH", data, at + 28))
+            archive.seek(at + field)
+            archive.write(value)
+
+    return damage
+
+
 ARCHIVES = [
     ("missing", archive_removed, 1, UNOPENED),
     ("empty", archive_emptied, 1, DAMAGED),
@@ -692,6 +711,25 @@ ARCHIVES = [
     ("only its end record", archive_cut_to_its_end_record, 1, DAMAGED),
     ("replaced by a directory", archive_replaced_by_directory, 1, UNOPENED),
     ("with a trailing comment, still sound", archive_commented, 0, ""),
+    # The importer would read these directories in part or not at all.
+    (
+        "with a directory entry's signature damaged",
+        directory_entry_damaged(0, b"PK\1\3"),
+        1,
+        DAMAGED,
+    ),
+    (
+        "with a name running past the directory",
+        directory_entry_damaged(28, b"\xff\xff"),
+        1,
+        DAMAGED,
+    ),
+    (
+        "with a local header past the directory",
+        directory_entry_damaged(42, b"\xff\xff\xff\x7f"),
+        1,
+        DAMAGED,
+    ),
 ]
 
 WHERE_AM_I = "import sys\ndef run():\n    raise SystemExit(repr((sys.path, sys.executable)))\n"
