@@ -8,7 +8,6 @@
 
 namespace {
 
-int report_system_exit();
 int report_secondary_failure(PyObject *value, const char *context);
 
 PyObject *new_ref_or_none(PyObject *object) {
@@ -69,15 +68,14 @@ int exit_status_of(PyObject *code) {
 // indicator: the application's own hook when it installed one, else the
 // formatted traceback in a box; any step that fails is reported in its
 // place. Owns nothing that the caller passes.
-int report_triple(PyObject *type, PyObject *value, PyObject *traceback) {
-  int result = -1;
+void report_triple(PyObject *type, PyObject *value, PyObject *traceback) {
   PyObject *args = nullptr, *hook_result = nullptr, *module = nullptr, *format = nullptr;
   PyObject *lines = nullptr, *separator = nullptr, *text = nullptr, *caption = nullptr;
   PyObject *hook = nullptr, *default_hook = nullptr;
 
   args = PyTuple_New(3);
   if (args == nullptr) {
-    result = report_secondary_failure(value, "Cannot create args tuple.");
+    report_secondary_failure(value, "Cannot create args tuple.");
     goto done;
   }
   PyTuple_SET_ITEM(args, 0, new_ref_or_none(type));
@@ -89,47 +87,44 @@ int report_triple(PyObject *type, PyObject *value, PyObject *traceback) {
   if (hook != nullptr && hook != default_hook) {
     hook_result = PyObject_CallObject(hook, args);
     if (hook_result == nullptr)
-      result = report_secondary_failure(value, "Error in sys.excepthook.");
+      report_secondary_failure(value, "Error in sys.excepthook.");
     goto done;
   }
 
   module = PyImport_ImportModule("traceback");
   if (module == nullptr) {
-    result = report_secondary_failure(value, "Cannot import traceback module.");
+    report_secondary_failure(value, "Cannot import traceback module.");
     goto done;
   }
   format = PyObject_GetAttrString(module, "format_exception");
   if (format == nullptr) {
-    result = report_secondary_failure(value, "Cannot get format_exception method.");
+    report_secondary_failure(value, "Cannot get format_exception method.");
     goto done;
   }
   lines = PyObject_CallObject(format, args);
   if (lines == nullptr) {
-    result = report_secondary_failure(value, "Exception raised when calling format_exception.");
+    report_secondary_failure(value, "Exception raised when calling format_exception.");
     goto done;
   }
   separator = PyUnicode_FromString("");
   if (separator == nullptr) {
-    result = report_secondary_failure(value, "Cannot create empty string object.");
+    report_secondary_failure(value, "Cannot create empty string object.");
     goto done;
   }
   text = PyUnicode_Join(separator, lines);
   if (text == nullptr) {
-    result = report_secondary_failure(value, "Cannot join exception strings.");
+    report_secondary_failure(value, "Cannot join exception strings.");
     goto done;
   }
   caption = str_caption_of(value);
   if (caption == nullptr)
     caption = PyUnicode_FromString("Zundrel: Python error in main script");
   if (caption == nullptr)
-    result = report_secondary_failure(value, "Cannot create default caption string.");
+    report_secondary_failure(value, "Cannot create default caption string.");
   else
-    result = show_error_box(caption, text);
+    show_error_box(caption, text);
 
 done:
-  // A failed secondary report may have finalised the interpreter already.
-  if (!Py_IsInitialized())
-    return result;
   Py_XDECREF(caption);
   Py_XDECREF(text);
   Py_XDECREF(separator);
@@ -138,7 +133,101 @@ done:
   Py_XDECREF(module);
   Py_XDECREF(hook_result);
   Py_XDECREF(args);
-  return result;
+}
+
+// What a SystemExit whose instance is value calls for: its code as the exit
+// status, or a box with the code's text and status 1.
+int system_exit_status(PyObject *value) {
+  // Settled before the code is looked at, even when no box follows.
+  PyObject *caption = str_caption_of(value);
+  if (caption == nullptr)
+    caption = PyUnicode_FromString("Zundrel: Application Terminated");
+  if (caption == nullptr) {
+    report_fatal_after_error("Cannot create caption string object.");
+    return 1;
+  }
+
+  PyObject *code = value != nullptr ? PyObject_GetAttrString(value, "code") : nullptr;
+  if (code == nullptr) {
+    PyErr_Clear();
+    code = new_ref_or_none(value);
+  }
+  int status = 1;
+  if (code == Py_None) {
+    status = 0;
+  } else if (PyLong_Check(code)) {
+    status = exit_status_of(code);
+  } else {
+    PyObject *message = PyObject_Str(code);
+    if (message == nullptr)
+      report_fatal_after_error("Cannot get string representation of messsage.");
+    else
+      show_error_box(caption, message);
+    Py_XDECREF(message);
+  }
+  Py_DECREF(code);
+  Py_DECREF(caption);
+  return status;
+}
+
+int report_system_exit() {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  const int status = system_exit_status(value);
+  Py_XDECREF(traceback);
+  Py_XDECREF(value);
+  Py_XDECREF(type);
+  return status;
+}
+
+int report_secondary_failure(PyObject *value, const char *context) {
+  PyObject *type, *secondary, *traceback;
+  PyErr_Fetch(&type, &secondary, &traceback);
+  PyErr_NormalizeException(&type, &secondary, &traceback);
+  PyObject *context_text = nullptr, *format = nullptr, *args = nullptr, *text = nullptr;
+  PyObject *caption = nullptr;
+
+  context_text = PyUnicode_FromString(context);
+  if (context_text == nullptr) {
+    report_fatal_after_error("Cannot create context message string object.");
+    goto done;
+  }
+  format = PyUnicode_FromString("%s\nException: %s\nOriginal Exception: %s");
+  if (format == nullptr) {
+    report_fatal_after_error("Cannot create format string object.");
+    goto done;
+  }
+  args = PyTuple_New(3);
+  if (args == nullptr) {
+    report_fatal_after_error("Cannot create format args tuple.");
+    goto done;
+  }
+  PyTuple_SET_ITEM(args, 0, context_text);
+  context_text = nullptr; // the tuple's now
+  PyTuple_SET_ITEM(args, 1, new_ref_or_none(secondary));
+  PyTuple_SET_ITEM(args, 2, new_ref_or_none(value));
+  text = PyUnicode_Format(format, args);
+  if (text == nullptr) {
+    report_fatal_after_error("Cannot format exception values.");
+    goto done;
+  }
+  caption = PyUnicode_FromString("Zundrel: Python error in main script (traceback unavailable)");
+  if (caption == nullptr)
+    report_fatal_after_error("Cannot create caption string object.");
+  else
+    show_error_box(caption, text);
+
+done:
+  Py_XDECREF(caption);
+  Py_XDECREF(text);
+  Py_XDECREF(args);
+  Py_XDECREF(format);
+  Py_XDECREF(context_text);
+  Py_XDECREF(traceback);
+  Py_XDECREF(secondary);
+  Py_XDECREF(type);
+  return -1;
 }
 
 } // namespace
@@ -149,82 +238,9 @@ int report_exception() {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
-  int result = report_triple(type, value, traceback);
-  if (!Py_IsInitialized())
-    return result;
+  report_triple(type, value, traceback);
   Py_XDECREF(traceback);
   Py_XDECREF(value);
   Py_XDECREF(type);
-  return result;
+  return 1;
 }
-
-namespace {
-
-int report_system_exit() {
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-
-  // Settled before the code is looked at, even when no box follows.
-  PyObject *caption = str_caption_of(value);
-  if (caption == nullptr)
-    caption = PyUnicode_FromString("Zundrel: Application Terminated");
-  if (caption == nullptr)
-    return report_fatal_after_error("Cannot create caption string object.");
-
-  PyObject *code = value != nullptr ? PyObject_GetAttrString(value, "code") : nullptr;
-  if (code == nullptr) {
-    PyErr_Clear();
-    code = new_ref_or_none(value);
-  }
-  if (code == Py_None)
-    Py_Exit(0);
-  if (PyLong_Check(code))
-    Py_Exit(exit_status_of(code));
-
-  PyObject *message = PyObject_Str(code);
-  if (message == nullptr)
-    return report_fatal_after_error("Cannot get string representation of messsage.");
-  show_error_box(caption, message);
-  Py_Exit(1);
-}
-
-int report_secondary_failure(PyObject *value, const char *context) {
-  PyObject *type, *secondary, *traceback;
-  PyErr_Fetch(&type, &secondary, &traceback);
-  PyErr_NormalizeException(&type, &secondary, &traceback);
-
-  // After report_fatal the interpreter is gone, and with it every object
-  // below: those paths return at once.
-  PyObject *context_text = PyUnicode_FromString(context);
-  if (context_text == nullptr)
-    return report_fatal_after_error("Cannot create context message string object.");
-  PyObject *format = PyUnicode_FromString("%s\nException: %s\nOriginal Exception: %s");
-  if (format == nullptr)
-    return report_fatal_after_error("Cannot create format string object.");
-  PyObject *args = PyTuple_New(3);
-  if (args == nullptr)
-    return report_fatal_after_error("Cannot create format args tuple.");
-  PyTuple_SET_ITEM(args, 0, context_text);
-  PyTuple_SET_ITEM(args, 1, new_ref_or_none(secondary));
-  PyTuple_SET_ITEM(args, 2, new_ref_or_none(value));
-  PyObject *text = PyUnicode_Format(format, args);
-  if (text == nullptr)
-    return report_fatal_after_error("Cannot format exception values.");
-  PyObject *caption =
-      PyUnicode_FromString("Zundrel: Python error in main script (traceback unavailable)");
-  if (caption == nullptr)
-    return report_fatal_after_error("Cannot create caption string object.");
-  int result = show_error_box(caption, text);
-
-  Py_DECREF(caption);
-  Py_DECREF(text);
-  Py_DECREF(args);
-  Py_DECREF(format);
-  Py_XDECREF(traceback);
-  Py_XDECREF(secondary);
-  Py_XDECREF(type);
-  return result;
-}
-
-} // namespace

@@ -6,8 +6,9 @@
 
 #include <stdio.h>
 
-// True when archive ends with an end-of-archive record whose central
-// directory lies inside the file and starts with a directory entry, the
-// record by which the interpreter's importer reads the archive. A few reads
-// from the end of the file; nothing is decompressed.
+// True when the interpreter's importer reads the whole central directory of
+// archive: an end-of-archive record where the importer looks for it, a
+// directory inside the file in front of it, and exactly the entries that
+// the record counts, each of them whole and readable. Two reads, the tail
+// of the file and the directory; nothing is decompressed.
 bool archive_is_intact(FILE *archive);

@@ -99,6 +99,7 @@ int start_interpreter(int argument_count, wchar_t **argument_vector) {
   return put_program_directory_first();
 }
 
+// The exit status of running __startup__.run().
 int run_startup_module() {
   PyObject *module = PyImport_ImportModule("__startup__");
   if (module == nullptr)
@@ -119,18 +120,18 @@ int run_startup_module() {
 
 int report_fatal(const char *message) {
   platform_show_narrow_box(message, "Zundrel Fatal Error");
-  Py_Finalize();
   return -1;
 }
 
+// One way out, whatever happened: the interpreter is finalised here and only
+// here (which does nothing when it never started), after every reference
+// the launcher held is released.
 int launcher_main() {
   int argument_count_at_start = *platform_argument_count();
   wchar_t **argument_vector_at_start = *platform_argument_vector();
-  int status = 0;
-  if (start_interpreter(argument_count_at_start, argument_vector_at_start) < 0)
-    status = 1;
-  else if (run_startup_module() < 0)
-    status = 1;
+  int status = 1;
+  if (start_interpreter(argument_count_at_start, argument_vector_at_start) == 0)
+    status = run_startup_module();
   // Output still buffered that cannot be written must not end as success.
   if (Py_FinalizeEx() < 0 && status == 0)
     status = unwritable_output_status;

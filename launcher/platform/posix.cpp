@@ -6,6 +6,8 @@
 #include <Python.h>
 
 #include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <link.h>
 #include <locale.h>
@@ -18,6 +20,7 @@
 
 #include "platform.h"
 #include "posix_dialog.h"
+#include "utf8.h"
 
 extern "C" {
 const char platform_search_path_format[] = "%s/lib/library.zip:%s/lib";
@@ -31,72 +34,16 @@ namespace {
 int arguments_count;
 wchar_t **arguments;
 
-// UTF-8 of one character into out (4 bytes); an escaped undecodable byte
-// (U+DC80..U+DCFF, the interpreter's convention) becomes that byte again.
-// Returns the number of bytes.
-size_t encode_utf8(wchar_t character, unsigned char *out) {
+// One character of a file name or a box text as bytes: an escaped
+// undecodable byte (U+DC80..U+DCFF, the interpreter's convention) is that
+// byte again, any other character its UTF-8. Returns the number of bytes.
+size_t encode_character(wchar_t character, unsigned char *out) {
   auto code = static_cast<unsigned long>(character);
   if (code >= 0xDC80 && code <= 0xDCFF) {
     out[0] = static_cast<unsigned char>(code - 0xDC00);
     return 1;
   }
-  if (code < 0x80) {
-    out[0] = static_cast<unsigned char>(code);
-    return 1;
-  }
-  if (code < 0x800) {
-    out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
-    out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    return 2;
-  }
-  if (code < 0x10000) {
-    out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
-    out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-    out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
-  out[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
-  out[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-  out[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-  return 4;
-}
-
-// One well-formed UTF-8 sequence at text (length bytes) into *character, as
-// the interpreter reads it: no overlong forms, no encoded surrogates, nothing
-// beyond U+10FFFF. Returns the bytes used, or 0 when text does not start
-// with such a sequence.
-size_t decode_utf8(const unsigned char *text, size_t length, wchar_t *character) {
-  const unsigned lead = text[0];
-  if (lead < 0x80) {
-    *character = static_cast<wchar_t>(lead);
-    return 1;
-  }
-  size_t size;
-  unsigned low = 0x80, high = 0xBF; // the range of the second byte
-  unsigned long code;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    size = 2, code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    size = 3, code = lead & 0x0F;
-    low = lead == 0xE0 ? 0xA0 : 0x80;
-    high = lead == 0xED ? 0x9F : 0xBF;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    size = 4, code = lead & 0x07;
-    low = lead == 0xF0 ? 0x90 : 0x80;
-    high = lead == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (length < size || text[1] < low || text[1] > high)
-    return 0;
-  for (size_t i = 1; i < size; ++i) {
-    if ((text[i] & 0xC0) != 0x80)
-      return 0;
-    code = (code << 6) | (text[i] & 0x3F);
-  }
-  *character = static_cast<wchar_t>(code);
-  return size;
+  return utf8_encode(code, out);
 }
 
 // A file name's bytes as wide text, each byte that is not part of valid
@@ -108,11 +55,13 @@ unsigned decode_file_name(const char *bytes, size_t length, wchar_t *buffer, uns
   for (size_t at = 0; at < length; ++written) {
     if (written + 1 >= size)
       return size;
-    size_t used = decode_utf8(text + at, length - at, &buffer[written]);
+    unsigned long code;
+    size_t used = utf8_decode(text + at, length - at, &code);
     if (used == 0) {
-      buffer[written] = static_cast<wchar_t>(0xDC00 + text[at]);
+      code = 0xDC00 + text[at];
       used = 1;
     }
+    buffer[written] = static_cast<wchar_t>(code);
     at += used;
   }
   buffer[written] = L'\0';
@@ -130,7 +79,7 @@ int encode_file_name(const wchar_t *path, char *buffer, size_t size) {
     if ((code >= 0xD800 && code < 0xDC80) || (code > 0xDCFF && code <= 0xDFFF) || code > 0x10FFFF)
       return -1;
     unsigned char bytes[4];
-    size_t count = encode_utf8(*path, bytes);
+    size_t count = encode_character(*path, bytes);
     if (length + count >= size)
       return -1;
     memcpy(buffer + length, bytes, count);
@@ -140,15 +89,52 @@ int encode_file_name(const wchar_t *path, char *buffer, size_t size) {
   return static_cast<int>(length);
 }
 
-void put_utf8(wchar_t character, FILE *stream) {
-  unsigned char bytes[4];
-  fwrite(bytes, 1, encode_utf8(character, bytes), stream);
+// Standard error through a buffer of its own: a box of megabytes takes a
+// few writes, not one per character.
+struct Error_output {
+  unsigned char buffer[16384];
+  size_t used = 0;
+};
+
+void flush(Error_output &out) {
+  const unsigned char *bytes = out.buffer;
+  size_t left = out.used;
+  out.used = 0;
+  while (left > 0) {
+    const ssize_t written = write(STDERR_FILENO, bytes, left);
+    if (written < 0 && errno == EINTR)
+      continue;
+    if (written <= 0)
+      return; // nowhere left to say so
+    bytes += written;
+    left -= static_cast<size_t>(written);
+  }
 }
 
-void put_wide_line(const wchar_t *text, FILE *stream) {
-  for (; *text != L'\0'; ++text)
-    put_utf8(*text, stream);
-  fputc('\n', stream);
+void put(Error_output &out, const unsigned char *bytes, size_t length) {
+  while (length > 0) {
+    if (out.used == sizeof out.buffer)
+      flush(out);
+    size_t part = sizeof out.buffer - out.used;
+    part = part < length ? part : length;
+    memcpy(out.buffer + out.used, bytes, part);
+    out.used += part;
+    bytes += part;
+    length -= part;
+  }
+}
+
+void put_line(Error_output &out, const char *text) {
+  put(out, reinterpret_cast<const unsigned char *>(text), strlen(text));
+  put(out, reinterpret_cast<const unsigned char *>("\n"), 1);
+}
+
+void put_wide_line(Error_output &out, const wchar_t *text) {
+  for (; *text != L'\0'; ++text) {
+    unsigned char bytes[4];
+    put(out, bytes, encode_character(*text, bytes));
+  }
+  put(out, reinterpret_cast<const unsigned char *>("\n"), 1);
 }
 
 // The loader consults the program's DT_RPATH for every library of the
@@ -178,6 +164,16 @@ bool loader_searches(const char *directory) {
   }
   dlclose(program);
   return found;
+}
+
+// A standard descriptor that the process was started without would be
+// taken by the next file opened, and the box written to standard error
+// would land in that file: each one closed is held by /dev/null instead.
+// Opening takes the lowest free number, the one just found closed.
+void hold_standard_descriptors() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor)
+    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF)
+      open("/dev/null", O_RDWR);
 }
 
 } // namespace
@@ -245,16 +241,23 @@ int platform_set_library_directory(const wchar_t *directory) {
   return !program_has_runpath() && loader_searches(narrow) ? 1 : 0;
 }
 
+// The box on standard error, after whatever stdio still holds for it:
+// caption, line feed, text, line feed.
 void platform_show_narrow_box(const char *text, const char *caption) {
-  fprintf(stderr, "%s\n%s\n", caption != nullptr ? caption : "Error", text != nullptr ? text : "");
   fflush(stderr);
+  Error_output out;
+  put_line(out, caption != nullptr ? caption : "Error");
+  put_line(out, text != nullptr ? text : "");
+  flush(out);
   show_narrow_error_dialog(text, caption);
 }
 
 void platform_show_wide_box(const wchar_t *text, const wchar_t *caption) {
-  put_wide_line(caption != nullptr ? caption : L"Error", stderr);
-  put_wide_line(text != nullptr ? text : L"", stderr);
   fflush(stderr);
+  Error_output out;
+  put_wide_line(out, caption != nullptr ? caption : L"Error");
+  put_wide_line(out, text != nullptr ? text : L"");
+  flush(out);
   show_wide_error_dialog(text, caption);
 }
 
@@ -265,6 +268,7 @@ wchar_t ***platform_argument_vector() { return &arguments; }
 } // extern "C"
 
 int main(int argc, char **argv) {
+  hold_standard_descriptors();
   setlocale(LC_CTYPE, "C.UTF-8");
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

@@ -11,13 +11,15 @@ usage: run_scenarios.py GROUP --installed DIR --fault-injection PROGRAM
 
 import argparse
 import os
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
 import zipfile
-from typing import Dict, NamedTuple, Optional, Tuple
+from typing import Callable, Dict, NamedTuple, Optional, Tuple
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from boxes import FATAL, MAIN_SCRIPT, TERMINATED, UNAVAILABLE  # noqa: E402
@@ -155,9 +157,8 @@ OUTCOMES = [
             "import sys, types\n"
             "def hook(*args):\n"
             "    kind, value, tb = args\n"
-            "    print('hook', len(args), kind.__name__, value,"
-            " isinstance(tb, types.TracebackType),\n"
-            "          file=sys.stderr)\n"
+            "    print('hook', len(args), kind.__name__, value,\n"
+            "          isinstance(tb, types.TracebackType), file=sys.stderr)\n"
             "sys.excepthook = hook\n" + BOOM
         ),
         1,
@@ -291,6 +292,10 @@ WATCHED = (
     "atexit.register(say, 'finalizing')\n"
 )
 
+STOP_RELEASED = (
+    "class Stop(SystemExit):\n    def __del__(self):\n        say('exception released')\n"
+)
+
 RELEASES = [
     Scenario(
         "result, run and module released in this order, before finalisation",
@@ -339,6 +344,26 @@ RELEASES = [
         ),
         1,
         box(MAIN_SCRIPT, "text\n") + "exception released\nfinalizing\n",
+    ),
+    # A SystemExit is reported like any other exception and then finalised
+    # by the main flow, so its report holds nothing into finalisation.
+    Scenario(
+        "SystemExit released before finalisation",
+        WATCHED + STOP_RELEASED + raising("Stop(3)"),
+        3,
+        "exception released\nfinalizing\n",
+    ),
+    Scenario(
+        "SystemExit released after its box, before finalisation",
+        WATCHED + STOP_RELEASED + raising("Stop('bye')"),
+        1,
+        box(TERMINATED, "bye") + "exception released\nfinalizing\n",
+    ),
+    Scenario(
+        "SystemExit released after a fatal box, before finalisation",
+        WATCHED + UNPRINTABLE + STOP_RELEASED + raising("Stop(Unprintable())"),
+        1,
+        fatal("Cannot get string representation of messsage.") + "exception released\nfinalizing\n",
     ),
 ]
 
@@ -659,6 +684,24 @@ def archive_commented(path: str) -> None:
         archive.comment = b"a comment after the end record"
 
 
+def directory_entry_damaged(field: int, value: bytes) -> Callable[[str], None]:
+    """Damage to the entry halfway through the central directory: value
+    written over its field at that offset."""
+
+    def damage(path: str) -> None:
+        with open(path, "r+b") as archive:
+            data = archive.read()
+            end = data.rfind(b"PK\5\6")
+            entries, size = struct.unpack_from("<HI", data, end + 10)
+            at = end - size
+            for _ in range(entries // 2):
+                at += 46 + sum(struct.unpack_from("<HHH", data, at + 28))
+            archive.seek(at + field)
+            archive.write(value)
+
+    return damage
+
+
 ARCHIVES = [
     ("missing", archive_removed, 1, UNOPENED),
     ("empty", archive_emptied, 1, DAMAGED),
@@ -666,6 +709,25 @@ ARCHIVES = [
     ("only its end record", archive_cut_to_its_end_record, 1, DAMAGED),
     ("replaced by a directory", archive_replaced_by_directory, 1, UNOPENED),
     ("with a trailing comment, still sound", archive_commented, 0, ""),
+    # The importer would read these directories in part or not at all.
+    (
+        "with a directory entry's signature damaged",
+        directory_entry_damaged(0, b"PK\1\3"),
+        1,
+        DAMAGED,
+    ),
+    (
+        "with a name running past the directory",
+        directory_entry_damaged(28, b"\xff\xff"),
+        1,
+        DAMAGED,
+    ),
+    (
+        "with a local header past the directory",
+        directory_entry_damaged(42, b"\xff\xff\xff\x7f"),
+        1,
+        DAMAGED,
+    ),
 ]
 
 WHERE_AM_I = "import sys\ndef run():\n    raise SystemExit(repr((sys.path, sys.executable)))\n"
@@ -725,6 +787,20 @@ class LauncherTest(unittest.TestCase):
             shutil.copy2(program, directory)
         return directory
 
+    def install_startup(self, source: Optional[str], directory: str) -> None:
+        """Makes source the application's __startup__ (None: no application)."""
+        startup = os.path.join(directory, "lib", "__startup__.py")
+        # The bytecode cache knows a source by its size and whole-second
+        # time only: a row written within the second of the previous one, at
+        # the same size, would run the previous row's code.
+        shutil.rmtree(os.path.join(directory, "lib", "__pycache__"), ignore_errors=True)
+        if source is None:
+            if os.path.exists(startup):
+                os.remove(startup)
+        else:
+            with open(startup, "w", encoding="utf-8") as out:
+                out.write(resolve(source, directory))
+
     def launch(
         self,
         scenario: Scenario,
@@ -734,13 +810,7 @@ class LauncherTest(unittest.TestCase):
         env: Optional[Dict[str, str]] = None,
         through_path: bool = False,
     ) -> subprocess.CompletedProcess:
-        startup = os.path.join(directory, "lib", "__startup__.py")
-        if scenario.startup is None:
-            if os.path.exists(startup):
-                os.remove(startup)
-        else:
-            with open(startup, "w", encoding="utf-8") as out:
-                out.write(resolve(scenario.startup, directory))
+        self.install_startup(scenario.startup, directory)
         evil = os.path.join(self.workspace, "evil")
         environment = {
             "PATH": "/usr/bin:/bin",
@@ -790,6 +860,35 @@ class Outcomes(LauncherTest):
 
     def test_releases(self) -> None:
         self.check_table(RELEASES)
+
+    def test_large_box_in_few_writes(self) -> None:
+        """88 KB of box text, characters of every UTF-8 length and escaped
+        bytes across every buffer boundary, reach standard error unchanged
+        in a few writes, not one per character."""
+        directory = self.copy_installation()
+        piece = "a\u00e9\u20ac\U0001f600\udcff"  # 11 bytes on standard error
+        self.install_startup(
+            "def run():\n"
+            "    piece = 'a\\u00e9\\u20ac\\U0001f600'\n"
+            "    piece += b'\\xff'.decode('utf-8', 'surrogateescape')\n"
+            "    raise SystemExit(piece * 8000)\n",
+            directory,
+        )
+        calls = os.path.join(self.workspace, "calls")
+        result = subprocess.run(
+            ["strace", "-f", "-qq", "-e", "trace=write", "-o", calls, f"{directory}/quorvel"],
+            # A sanitizer build's leak check cannot run under a tracer.
+            env={"PATH": "/usr/bin:/bin", "LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"},
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            timeout=120,
+        )
+        expected = box(TERMINATED, piece * 8000).encode("utf-8", "surrogateescape")
+        self.assertEqual((result.returncode, result.stderr), (1, expected))
+        with open(calls) as log:
+            writes = [line for line in log if re.search(r"\bwrite\(2,", line)]
+        self.assertLess(len(writes), 100, f"{len(writes)} writes for {len(expected)} bytes")
 
 
 class ReportingFailures(LauncherTest):
@@ -880,9 +979,38 @@ class Installation(LauncherTest):
             self.check(where_am_i, moved)
         foreign = os.path.join(self.workspace, "Prüfung é ü 日本 dir")
         os.rename(moved, foreign)
-        for locale in ("C", "POSIX", "C.UTF-8", "xx_XX.ISO-8859-1"):
-            with self.subTest(f"non-ASCII directory, locale {locale}"):
-                self.check(where_am_i, foreign, env={"LC_ALL": locale, "LANG": locale})
+        locales = os.path.join(self.workspace, "locales")
+        # A locale that the system really has and whose code page cannot
+        # hold the directory's name; the interpreter runs in it.
+        latin1 = "de_DE.ISO-8859-1"
+        os.makedirs(locales)
+        subprocess.run(
+            ["localedef", "-i", "de_DE", "-f", "ISO-8859-1", os.path.join(locales, latin1)],
+            capture_output=True,
+        )
+        self.assertTrue(os.path.isdir(os.path.join(locales, latin1)), "localedef made no locale")
+        arguments = ("ünï 日本",)
+        for locale, observed in (
+            ("C", "C"),
+            ("POSIX", "C"),
+            ("C.UTF-8", "C.UTF-8"),
+            (latin1, latin1),
+        ):
+            where_in_locale = Scenario(
+                "",
+                "import locale, sys\ndef run():\n"
+                "    raise SystemExit(repr((sys.path[1:], sys.argv[1:],"
+                " sys.getfilesystemencoding(), locale.setlocale(locale.LC_CTYPE))))\n",
+                1,
+                box(
+                    TERMINATED,
+                    repr((["@LIB@/library.zip", "@LIB@"], list(arguments), "utf-8", observed)),
+                ),
+                args=arguments,
+            )
+            with self.subTest(f"non-ASCII directory and argument, locale {locale}"):
+                env = {"LC_ALL": locale, "LANG": locale, "LOCPATH": locales}
+                self.check(where_in_locale, foreign, env=env)
 
     def test_long_paths(self) -> None:
         """The program path buffer holds 256 characters; the search path text
@@ -937,6 +1065,39 @@ class Hardening(LauncherTest):
                     cwd=cwd,
                     env=env,
                     through_path=start.through_path,
+                )
+
+    def test_closed_standard_descriptors(self) -> None:
+        """Started with standard descriptors closed, the files the application
+        opens must not take their numbers and receive the box."""
+        directory = self.copy_installation()
+        names = ("first", "second", "third")
+        opens_then_fails = (
+            "import os\n"
+            "kept = []\n"
+            "def run():\n"
+            f"    for name in {names!r}:\n"
+            "        kept.append(open(os.path.join('@DIR@', name), 'w'))\n"
+            "        kept[-1].write(name + '\\n')\n"
+            "        kept[-1].flush()\n"
+            "    raise ValueError('boom')\n"
+        )
+        self.install_startup(opens_then_fails, directory)
+        for closed in ((2,), (0, 2), (0, 1, 2)):
+            with self.subTest(f"descriptors {closed} closed"):
+                result = subprocess.run(
+                    [os.path.join(directory, "quorvel")],
+                    env={"PATH": "/usr/bin:/bin", "LC_ALL": "C"},
+                    preexec_fn=lambda: [os.close(fd) for fd in closed],
+                    timeout=120,
+                )
+                contents = []
+                for name in names:
+                    with open(os.path.join(directory, name), "rb") as opened:
+                        contents.append(opened.read())
+                self.assertEqual(
+                    (result.returncode, contents),
+                    (1, [name.encode() + b"\n" for name in names]),
                 )
 
     def test_damaged_runtime_archive(self) -> None:

@@ -62,12 +62,21 @@ RETURNED = STARTED + [
 
 CASES = [
     Case("returns", None, 0, RETURNED),
-    # SystemExit(7): the process ends inside Py_Exit with the code.
+    # SystemExit(7): the report releases what it took, newest first, and the
+    # main flow finalises and ends with the code.
     Case(
         "system_exit",
         "exit:7",
         7,
-        STARTED + ["import __startup__", "call run with no arguments", "exit 7"],
+        STARTED
+        + [
+            "import __startup__",
+            "call run with no arguments",
+            "release code",
+            "release Zundrel: Application Terminated",
+            "release SystemExit()",
+            "finalize",
+        ],
     ),
     # Refused with the fatal box before the interpreter starts.
     Case("delimiter_in_directory", None, 1, [], directory="App;Semi", runtime_beside=False),
