@@ -95,7 +95,8 @@ def run():
         image.save(data, kind)
         data.seek(0)
         again = Image.open(data)
-        print(again.format, again.size, again.mode, again.getpixel((0, 0)) if kind != "JPEG" else "")
+        pixel = again.getpixel((0, 0)) if kind != "JPEG" else ""  # JPEG is lossy
+        print(again.format, again.size, again.mode, pixel)
 """,
     },
     "PNG (5, 3) RGB (200, 30, 10)\nJPEG (5, 3) RGB \nTIFF (5, 3) RGB (200, 30, 10)\n",

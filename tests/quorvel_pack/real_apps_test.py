@@ -30,6 +30,9 @@ SYSTEM_DATA = (
     "/usr/share/python-babel-localedata",
     "/usr/share/fonts",
 )
+# Hidden from the applications on a display, so that a failure is reported
+# on standard error instead of in a dialog that waits for a click.
+DIALOG_LIBRARY = "libgtk-3.so.0"
 MAX_WARNING_LINES = 5
 TIMEOUT = 120
 
@@ -47,10 +50,10 @@ def third_party_entries():
 
 def hidden_run(installation, scratch, env):
     """Runs the installation's program with every system copy hidden."""
-    hidden_files = []
+    cache = native.loader_cache()
+    hidden_files = [os.path.realpath(cache[DIALOG_LIBRARY])] if DIALOG_LIBRARY in cache else []
     with open(os.path.join(installation, "lib", ".quorvel-pack.json")) as f:
         shipped = json.load(f)["files"]
-    cache = native.loader_cache()
     for relative in shipped:
         if relative.startswith("lib") and ".so" in relative and relative in cache:
             hidden_files.append(os.path.realpath(cache[relative]))
