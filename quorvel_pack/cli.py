@@ -167,6 +167,8 @@ def archive_options(args: argparse.Namespace) -> ArchiveOptions:
 def print_report(report: Report, installation: str) -> None:
     for relative in report.not_shipped:
         print("pack-app: not shipped: %s" % relative)
+    for line in report.details:
+        print("pack-app: %s" % line)
     for warning in report.warnings:
         print("pack-app: warning: %s" % warning, file=sys.stderr)
     print(

@@ -12,17 +12,20 @@ import subprocess
 import sys
 from dataclasses import dataclass, field
 from types import CodeType
-from typing import Callable, Dict, Iterable, List, NamedTuple, Optional, Set, Tuple
+from typing import (
+    Callable,
+    Dict,
+    Iterable,
+    List,
+    Mapping,
+    NamedTuple,
+    Optional,
+    Sequence,
+    Set,
+    Tuple,
+)
 
-from . import PackError, analysis, fs, rules
-from .installation import Runtime
-from .options import PackOptions
-
-# Roots of every installation: what the runtime imports while it starts (the
-# codecs, looked up by name), and what the launcher imports to report an
-# uncaught exception.
-RUNTIME_ROOTS = ("encodings", "traceback")
-
+from . import PackError, analysis, by_name, fs, rules
 
 class Import(NamedTuple):
     """One import statement: `from ... import` names in fromlist, relative
@@ -41,6 +44,7 @@ class Closure(NamedTuple):
     modules: Dict[str, str]
     packages: Set[str]
     unresolved: List[Tuple[str, str]]  # (missing name, importing module)
+    importers: Dict[str, str]  # module -> the module whose import found it first
 
 
 def module_imports(code: CodeType) -> List[Import]:
@@ -90,32 +94,68 @@ NOT_FILES = ("built-in", "frozen", "namespace")
 ROOT = "(root)"
 
 
+class ModuleFacts(NamedTuple):
+    """What the search reads from a module's code."""
+
+    imports: List[Import]
+    constants: by_name.NameConstants
+
+
+def module_facts(code: CodeType) -> ModuleFacts:
+    return ModuleFacts(module_imports(code), by_name.name_constants(code))
+
+
+# follow(importer, origin, import, absolute target): whether an import
+# statement inside a function is followed.
+FollowRule = Callable[[str, str, Import, str], bool]
+# facts_of(module, origin): the facts of a module, None for one without code.
+FactsReader = Callable[[str, str], Optional[ModuleFacts]]
+
+
+class Rules(NamedTuple):
+    """What a closure search is told: where top-level modules are found, in
+    order; what is never shipped or followed (names and their submodules);
+    which imports inside functions are followed; each module's facts
+    (None for one without code); the imports that no bytecode shows."""
+
+    search_path: List[str]
+    excluded: Set[str]
+    follow: FollowRule
+    facts_of: FactsReader
+    run_time_imports: Mapping[str, Sequence[str]] = {}
+    moves: Mapping[str, Mapping[str, str]] = {}
+
+
 @dataclass
 class _Search:
     """The state of one closure search."""
 
-    search_path: List[str]
-    excluded: Set[str]
+    rules: Rules
     modules: Dict[str, str] = field(default_factory=dict)
     packages: Set[str] = field(default_factory=set)
     locations: Dict[str, List[str]] = field(default_factory=dict)
     missing: Set[str] = field(default_factory=set)
     unresolved: List[Tuple[str, str]] = field(default_factory=list)
     pending: List[Tuple[str, str]] = field(default_factory=list)
+    importers: Dict[str, str] = field(default_factory=dict)
+    # Names that string constants of a top-level package may import, and
+    # the packages that import by name.
+    named: Dict[str, Set[str]] = field(default_factory=dict)
+    imports_by_name: Set[str] = field(default_factory=set)
 
 
 def _is_excluded(name: str, excluded: Set[str]) -> bool:
     return any(name == e or name.startswith(e + ".") for e in excluded)
 
 
-def _find(search: _Search, name: str) -> Optional[str]:
+def _find(search: _Search, name: str, importer: str) -> Optional[str]:
     """Finds name (its parents first); returns its origin or None."""
     if name in search.modules:
         return search.modules[name]
-    if name in search.missing or _is_excluded(name, search.excluded):
+    if name in search.missing or _is_excluded(name, search.rules.excluded):
         return None
     parent = name.rpartition(".")[0]
-    if parent and (_find(search, parent) is None or parent not in search.packages):
+    if parent and (_find(search, parent, importer) is None or parent not in search.packages):
         search.missing.add(name)
         return None
     origin = _locate(search, name, parent)
@@ -123,6 +163,7 @@ def _find(search: _Search, name: str) -> Optional[str]:
         search.missing.add(name)
         return None
     search.modules[name] = origin
+    search.importers[name] = importer
     return origin
 
 
@@ -134,10 +175,12 @@ def _locate(search: _Search, name: str, parent: str) -> Optional[str]:
             name.rpartition(".")[2], search.locations[parent]
         )
     elif name in sys.builtin_module_names:
+        search.pending.append((name, "built-in"))
         return "built-in"
     else:
-        spec = importlib.machinery.PathFinder.find_spec(name, search.search_path)
+        spec = importlib.machinery.PathFinder.find_spec(name, search.rules.search_path)
         if spec is None and importlib.machinery.FrozenImporter.find_spec(name):
+            search.pending.append((name, "frozen"))
             return "frozen"
     if spec is None:
         return None
@@ -149,86 +192,122 @@ def _locate(search: _Search, name: str, parent: str) -> Optional[str]:
     return origin
 
 
+def _find_moved(search: _Search, importer: str, item: Import, target: str) -> bool:
+    """Finds what target names through a lazy moves table (the module
+    itself, or the names imported from the table); whether it is one."""
+    moves = search.rules.moves
+    moved = by_name.moved_module(target, moves)
+    if moved is not None:
+        if _find(search, moved, importer) is None:
+            search.unresolved.append((moved, importer))
+        return True
+    inside = [by_name.moved_module(target + "." + sub, moves) for sub in item.fromlist]
+    for name in inside:
+        if name is not None and _find(search, name, importer) is None:
+            search.unresolved.append((name, importer))
+    return any(name is not None for name in inside)
+
+
 def _follow(search: _Search, importer: str, item: Import, target: Optional[str]) -> None:
     """Finds what one import statement of importer names."""
     if target is None:
         search.unresolved.append(("." * item.level + item.name, importer))
         return
-    if _is_excluded(target, search.excluded):
+    if _is_excluded(target, search.rules.excluded):
         return
-    if _find(search, target) is None:
-        search.unresolved.append((target, importer))
+    if _find(search, target, importer) is None:
+        if not _find_moved(search, importer, item, target):
+            search.unresolved.append((target, importer))
         return
     if target in search.packages:
         for sub in item.fromlist:
             if sub != "*":
                 # An attribute of the package, or a submodule.
-                _find(search, target + "." + sub)
+                _find(search, target + "." + sub, importer)
 
 
-def bytecode_imports_closure(
-    roots: Iterable[str],
-    search_path: List[str],
-    follow_function_import: Callable[[str, str, str], bool],
-    code_of: Callable[[str, str], Optional[CodeType]],
-    excluded: Set[str],
-) -> Closure:
-    """Modules reachable from roots through import statements.
+def _note_constants(search: _Search, name: str, constants: by_name.NameConstants) -> None:
+    """Finds the modules of name's own package that its string constants
+    name, once any module of that package imports by name."""
+    top = name.split(".")[0]
+    named = search.named.setdefault(top, set())
+    named.update(by_name.candidates(name, name in search.packages, constants))
+    if constants.imports_by_name:
+        search.imports_by_name.add(top)
+    if top in search.imports_by_name:
+        for candidate in sorted(named):
+            _find(search, candidate, name)
+        named.clear()
 
-    search_path: directories searched in order for top-level modules.
-    follow_function_import(module, origin, target): whether an import of
-    target inside a function of module is followed. code_of(module, origin):
-    its code object, or None.
-    Names in excluded, and their submodules, are neither shipped nor followed.
-    """
-    search = _Search(search_path, excluded)
+
+def _read_module(search: _Search, name: str, origin: str) -> None:
+    """Follows what one found module imports."""
+    for hidden in search.rules.run_time_imports.get(name, ()):
+        if _find(search, hidden, name) is None:
+            search.unresolved.append((hidden, name))
+    facts = None if origin in NOT_FILES else search.rules.facts_of(name, origin)
+    if facts is None:
+        return
+    for item in facts.imports:
+        target = resolve_relative(name, name in search.packages, item)
+        if not item.in_function or search.rules.follow(name, origin, item, target or ""):
+            _follow(search, name, item, target)
+    _note_constants(search, name, facts.constants)
+
+
+def bytecode_imports_closure(roots: Iterable[str], rules: Rules) -> Closure:
+    """Modules reachable from roots through import statements, through
+    the imports that no bytecode shows, and through the modules that a
+    package's string constants name when it imports by name."""
+    search = _Search(rules)
     for root in roots:
-        if _find(search, root) is None and not _is_excluded(root, excluded):
+        if _find(search, root, ROOT) is None and not _is_excluded(root, rules.excluded):
             search.unresolved.append((root, ROOT))
     while search.pending:
-        name, origin = search.pending.pop()
-        code = None if origin in NOT_FILES else code_of(name, origin)
-        for item in module_imports(code) if code is not None else ():
-            target = resolve_relative(name, name in search.packages, item)
-            if not item.in_function or follow_function_import(name, origin, target or ""):
-                _follow(search, name, item, target)
-    return Closure(search.modules, search.packages, search.unresolved)
+        _read_module(search, *search.pending.pop())
+    return Closure(search.modules, search.packages, search.unresolved, search.importers)
 
 
-def c_module_imports(names: Iterable[str], python: str = sys.executable) -> Dict[str, List[str]]:
-    """Python modules that the named C modules import when they load, found
-    by importing each in a fresh isolated interpreter."""
+def c_module_imports(
+    names: Iterable[str], paths: Sequence[str] = (), python: str = sys.executable
+) -> Dict[str, List[str]]:
+    """Python modules that the named C modules import when they load (with
+    the packages they are in), found by importing each in a fresh isolated
+    interpreter that also searches paths."""
     names = sorted(names)
     if not names:
         return {}
     probe = (
         "import json, sys\n"
+        "sys.path += json.loads(sys.argv[1])\n"
         "found = {}\n"
-        "for name in sys.argv[1:]:\n"
+        "out, sys.stdout = sys.stdout, sys.stderr\n"
+        "for name in sys.argv[2:]:\n"
         "    before = set(sys.modules)\n"
         "    try:\n"
         "        __import__(name)\n"
-        "    except Exception:\n"
+        "    except BaseException:\n"
         "        pass\n"
         "    found[name] = sorted(set(sys.modules) - before - {name})\n"
-        "print(json.dumps(found))\n"
+        "out.write('\\n' + json.dumps(found) + '\\n')\n"
     )
     result = subprocess.run(
-        [python, "-I", "-S", "-c", probe, *names],
+        [python, "-I", "-S", "-c", probe, json.dumps(list(paths)), *names],
         capture_output=True,
         text=True,
         timeout=120,
     )
     if result.returncode != 0:
         raise PackError(
-            "probing the interpreter's C modules failed: %s"
+            "probing what compiled modules import failed: %s"
             % result.stderr.strip().splitlines()[-1:]
         )
-    found: Dict[str, List[str]] = json.loads(result.stdout)
+    found: Dict[str, List[str]] = json.loads(result.stdout.strip().splitlines()[-1])
     return found
 
 
-def _submodules(directory: str, package: str) -> List[str]:
+def submodules(directory: str, package: str) -> List[str]:
+    """package and the modules below it, in directory."""
     names = [package]
     root = os.path.join(directory, *package.split("."))
     for base, dirs, files in os.walk(root):
@@ -245,219 +324,3 @@ def _submodules(directory: str, package: str) -> List[str]:
             elif base != root and name == "__init__.py":
                 names.append(prefix)
     return names
-
-
-def _whole_stdlib_roots(runtime: Runtime) -> List[str]:
-    roots = []
-    for directory in (runtime.record["stdlib_dir"], runtime.record["extension_dir"]):
-        for name in sorted(os.listdir(directory)):
-            stem = name.split(".", 1)[0]
-            path = os.path.join(directory, name)
-            if rules.left_out_of_stdlib(name) or not analysis.valid_module_part(stem):
-                continue
-            if os.path.isfile(os.path.join(path, "__init__.py")):
-                roots += _submodules(directory, stem)
-            elif os.path.isfile(path) and name.endswith((".py",) + analysis.EXTENSION_SUFFIXES):
-                roots.append(stem)
-    return roots
-
-
-class Needed(NamedTuple):
-    """What an application needs: the closure of its imports, the
-    third-party top-level names among them (shipped whole), and the modules
-    that C modules import as they load (some of which their parents make at
-    run time, so that no file is to be found)."""
-
-    closure: Closure
-    third_party: Set[str]
-    from_c_modules: Set[str]
-
-
-def _code_reader() -> Callable[[str, str], Optional[CodeType]]:
-    """code_of for bytecode_imports_closure: sources compiled once each."""
-    codes: Dict[str, CodeType] = {}
-
-    def code_of(name: str, origin: str) -> Optional[CodeType]:
-        if not origin.endswith(".py"):
-            return None
-        if origin not in codes:
-            codes[origin] = analysis.compile_source(origin, origin)
-        return codes[origin]
-
-    return code_of
-
-
-def _stdlib_function_imports(stdlib_dir: str) -> Callable[[str, str, str], bool]:
-    """follow_function_import for bytecode_imports_closure."""
-
-    def follow(name: str, origin: str, target: str) -> bool:
-        # The standard library imports inside functions what few runs need
-        # (the traceback module alone would pull in hundreds of modules);
-        # only its packages' lazy imports of their own parts are followed.
-        if not fs.inside(origin, stdlib_dir):
-            return True
-        return target.split(".")[0] == name.split(".")[0] and "." in name + target
-
-    return follow
-
-
-def _roots(app: analysis.Application, runtime: Runtime, options: PackOptions) -> List[str]:
-    app_modules = [f.module for f in app.files if f.module is not None]
-    roots = ["sys", *RUNTIME_ROOTS, *options.includes, *app_modules]
-    if options.freeze_gc:
-        roots.append("gc")
-    if options.whole_stdlib:
-        roots += _whole_stdlib_roots(runtime)
-    return roots
-
-
-def _whole_packages(closure: Closure, stdlib_dir: str) -> List[str]:
-    """The modules of the packages shipped whole that the closure triggers."""
-    added = []
-    for trigger, packages in rules.stdlib_imports().whole_packages.items():
-        if trigger in closure.modules:
-            for package in packages:
-                if package not in closure.modules or package in closure.packages:
-                    added += _submodules(stdlib_dir, package)
-    return added
-
-
-def _new_third_party(closure: Closure, paths: List[str], third_party: Set[str]) -> List[str]:
-    """The modules of third-party top-level names that the closure reached
-    for the first time, which are added to third_party."""
-    added = []
-    for name, origin in closure.modules.items():
-        top = name.split(".")[0]
-        for path in paths:
-            if top not in third_party and (
-                fs.inside(origin, path)
-                or (origin == "namespace" and os.path.isdir(os.path.join(path, top)))
-            ):
-                third_party.add(top)
-                added += _third_party_modules(path, top)
-    return added
-
-
-def _is_c_module(origin: str, extension_dir: str) -> bool:
-    """A built-in module, or an extension module of the interpreter."""
-    return origin == "built-in" or (
-        origin.endswith(analysis.EXTENSION_SUFFIXES) and fs.inside(origin, extension_dir)
-    )
-
-
-def find_closure(
-    app: analysis.Application, runtime: Runtime, options: PackOptions, paths: List[str]
-) -> Needed:
-    """The modules the application needs, found again until the packages
-    shipped whole, the third-party packages and what C modules import add
-    nothing new."""
-    stdlib_dir = runtime.record["stdlib_dir"]
-    extension_dir = runtime.record["extension_dir"]
-    search_path = [os.path.abspath(app.app_dir), stdlib_dir, extension_dir] + paths
-    code_of = _code_reader()
-    follow = _stdlib_function_imports(stdlib_dir)
-    roots = _roots(app, runtime, options)
-    third_party: Set[str] = set()
-    probed: Dict[str, List[str]] = {}
-    from_c_modules: Set[str] = set()
-    while True:
-        closure = bytecode_imports_closure(
-            roots, search_path, follow, code_of, set(options.excludes)
-        )
-        added = _whole_packages(closure, stdlib_dir)
-        added += _new_third_party(closure, paths, third_party)
-        c_modules = [
-            n
-            for n, o in closure.modules.items()
-            if n not in probed and _is_c_module(o, extension_dir)
-        ]
-        probed.update(c_module_imports(c_modules))
-        from_c_modules.update(m for n in c_modules for m in probed.get(n, []))
-        added += sorted(from_c_modules)
-        added = [n for n in added if n not in closure.modules and n not in roots]
-        if not added:
-            return Needed(closure, third_party, from_c_modules)
-        roots += added
-
-
-def _in_standard_library(closure: Closure, importer: str, stdlib_dir: str) -> bool:
-    origin = closure.modules.get(importer, "")
-    return importer != ROOT and (fs.inside(origin, stdlib_dir) or origin == "frozen")
-
-
-def unresolved_warnings(needed: Needed, stdlib_dir: str, each: bool = False) -> List[str]:
-    """One warning for each import that was not found, with its importer;
-    the standard library's imports for other systems are counted in one
-    (listed too when each is true). Modules that C modules import as they
-    load need no file, and neither do those the standard library sets."""
-    provided = rules.stdlib_imports().provided_at_run_time
-    warnings = []
-    seen = set()
-    stdlib_misses = 0
-    for missing, importer in needed.closure.unresolved:
-        if (
-            missing in provided
-            or (missing, importer) in seen
-            or (importer == ROOT and missing in needed.from_c_modules)
-        ):
-            continue
-        seen.add((missing, importer))
-        if _in_standard_library(needed.closure, importer, stdlib_dir):
-            stdlib_misses += 1
-            if not each:
-                continue
-        how = "given with --include" if importer == ROOT else "imported by " + importer
-        warnings.append("module %s not found (%s)" % (missing, how))
-    if stdlib_misses:
-        warnings.append(
-            "%d imports inside the standard library are not available on this "
-            "platform and were left out (normal: they serve other systems%s)"
-            % (stdlib_misses, "" if each else "; --verbose lists them")
-        )
-    return warnings
-
-
-def top_files(path: str, top: str) -> List[str]:
-    """A third-party top-level module's files: top.py or its extension module."""
-    return [
-        name
-        for name in os.listdir(path)
-        if name == top + ".py"
-        or (name.startswith(top + ".") and name.endswith(analysis.EXTENSION_SUFFIXES))
-    ]
-
-
-def _third_party_modules(path: str, top: str) -> List[str]:
-    if not os.path.isdir(os.path.join(path, top)):
-        return [top]
-    names = []
-    for base, dirs, files in os.walk(os.path.join(path, top)):
-        dirs[:] = sorted(d for d in dirs if analysis.valid_module_part(d))
-        prefix = os.path.relpath(base, path).replace(os.sep, ".")
-        names.append(prefix)
-        for name in sorted(files):
-            module, role = analysis.module_of(name)
-            if module and module != "__init__":
-                names.append(prefix + "." + module)
-    return names
-
-
-def dist_info(path: str, top: str) -> List[str]:
-    """The installed-distribution metadata directories that own top, so
-    that importlib.metadata still answers for the shipped package."""
-    found = []
-    for name in sorted(os.listdir(path)):
-        if not name.endswith(".dist-info"):
-            continue
-        owned = set()
-        for listing, column in (("top_level.txt", None), ("RECORD", 0)):
-            try:
-                with open(os.path.join(path, name, listing)) as f:
-                    for line in f:
-                        entry = line.split(",")[0] if column == 0 else line
-                        owned.add(entry.strip().split("/")[0].split(".")[0])
-            except OSError:
-                pass
-        if top in owned:
-            found.append(name)
-    return found

@@ -6,6 +6,7 @@ Metadata comes in two forms, both read: `.dist-info` (wheels) and
 it). A top-level module that no metadata claims is a distribution of its
 own, without metadata."""
 
+import importlib.machinery
 import importlib.metadata
 import os
 import pathlib
@@ -16,6 +17,7 @@ from packaging.markers import UndefinedEnvironmentName
 from packaging.requirements import InvalidRequirement, Requirement
 
 METADATA_SUFFIXES = (".dist-info", ".egg-info")
+EXTENSION_SUFFIXES = importlib.machinery.EXTENSION_SUFFIXES
 
 
 class Distribution(NamedTuple):
@@ -92,6 +94,16 @@ def installed(site: str) -> List[Distribution]:
             found.append(Distribution(top, site, None, frozenset({top}), ()))
             claimed.add(top)
     return found
+
+
+def top_files(site: str, top: str) -> List[str]:
+    """A top-level module's own files in site: top.py or its extension module."""
+    return [
+        name
+        for name in os.listdir(site)
+        if name == top + ".py"
+        or (name.startswith(top + ".") and name.endswith(tuple(EXTENSION_SUFFIXES)))
+    ]
 
 
 def owners(distributions: Iterable[Distribution]) -> Dict[str, Distribution]:

@@ -15,7 +15,7 @@ import signal
 import zipfile
 from typing import List
 
-from . import analysis, fs, installation, native
+from . import analysis, fs, installation, native, pack_cache
 from .layout import ARCHIVE, MANIFEST, STAGING_PREFIX, check_apart
 from .options import PackOptions
 from .planning import Plan, Report, analyse
@@ -55,7 +55,8 @@ def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries
         os.makedirs(os.path.dirname(target), exist_ok=True)
         if kind == "compile":
             with open(target, "wb") as f:
-                f.write(analysis.bytecode_file(source, plan.display_names.get(relative, relative)))
+                display = plan.display_names.get(relative, relative)
+                f.write(pack_cache.bytecode(source, display, analysis.bytecode_file))
         elif kind == "text":
             with open(target, "wb") as f:
                 f.write(

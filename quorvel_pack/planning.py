@@ -5,10 +5,11 @@ and the shared libraries the shipped binaries need."""
 import os
 from collections import Counter
 from dataclasses import dataclass, field
-from typing import Dict, List, Literal, NamedTuple, Tuple
+from typing import Dict, List, Literal, NamedTuple, Set, Tuple
 
-from . import PackError, analysis, closure, fs, native, startup
+from . import PackError, analysis, closure, explain, fs, native, needs, pack_cache, rules, startup
 from .analysis import Role
+from .distributions import Distribution, top_files
 from .installation import STARTUP_FILE, Runtime, runtime_entries
 from .layout import PROGRAM
 from .options import PackOptions
@@ -37,6 +38,7 @@ class Report(NamedTuple):
     total_bytes: int
     not_shipped: List[str]
     warnings: List[str]
+    details: List[str]  # shown with --verbose
 
 
 class Plan(NamedTuple):
@@ -75,19 +77,24 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
     for path in paths:
         if not os.path.isdir(path):
             raise PackError("--path %s: not a directory" % path)
-    found = closure.find_closure(app, runtime, options, paths)
+    found = needs.find_closure(app, runtime, options, paths)
     placing = _Placing()
     _place_standard_library(found.closure.modules, runtime, placing)
-    for top in sorted(found.third_party):
-        _place_third_party(paths, top, placing, options.as_source)
-    app_count = _place_application(app, options, placing)
-    warnings = closure.unresolved_warnings(found, runtime.record["stdlib_dir"], options.verbose)
+    for dist in found.distributions:
+        _place_distribution(dist, found, placing, options.as_source)
+    for data in found.outside_data:
+        _place_files(_tree(data.source, data.target), placing)
+    app_count = _place_application(app, options, placing, _data_dirs(found))
+    warnings, details = explain.unresolved_warnings(found)
+    if options.verbose:
+        details = explain.reasons(found) + details
     for relative, (kind, source) in list(placing.files.items()):
         if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
             placing.files[relative] = Placement("binary", source)
     copies, missing_libraries = _native_libraries(placing.files, runtime)
     for soname, source in copies.items():
         placing.files[soname] = Placement("binary", source)
+        details.append("library %s (%s)" % (soname, source))
     warnings += ["library %s not found (needed by %s)" % item for item in missing_libraries]
     report = Report(
         modules=placing.counts["module"],
@@ -98,6 +105,7 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
         total_bytes=0,
         not_shipped=[f.relative for f in app.files if f.role == "skipped"],
         warnings=warnings,
+        details=details if options.verbose else [],
     )
     return Plan(placing.files, placing.display_names, report)
 
@@ -117,18 +125,95 @@ def _place_standard_library(modules: Dict[str, str], runtime: Runtime, placing: 
             placing.counts["module"] += 1
 
 
-def _place_third_party(paths: List[str], top: str, placing: _Placing, as_source: bool) -> None:
-    """A third-party top-level name, whole, from the first --path directory
-    that has it, with its distribution metadata."""
-    for path in paths:
-        if os.path.exists(os.path.join(path, top)) or closure.top_files(path, top):
-            _place_tree(path, top, placing, as_source)
-            for info in closure.dist_info(path, top):
-                _place_tree(path, info, placing, True)
-            return
+def _tree(source: str, target: str) -> List[Tuple[str, str]]:
+    """(path in lib/, file) of every file below the directory source, placed
+    at target; links are followed and their targets shipped as files
+    (a loop is refused), caches and dangling links left out."""
+    entries = []
+    active: Set[str] = set()
+
+    def walk(directory: str, relative: str) -> None:
+        real = os.path.realpath(directory)
+        if real in active:
+            raise PackError("%s: symlinks form a loop" % directory)
+        active.add(real)
+        for name in sorted(os.listdir(directory)):
+            path = os.path.join(directory, name)
+            if name in analysis.NOT_SHIPPED_NAMES or name.endswith(analysis.NOT_SHIPPED_SUFFIXES):
+                continue
+            if os.path.isdir(path):
+                walk(path, relative + "/" + name)
+            elif os.path.isfile(path):
+                entries.append((relative + "/" + name, path))
+        active.discard(real)
+
+    walk(source, target)
+    return entries
 
 
-def _place_application(app: analysis.Application, options: PackOptions, placing: _Placing) -> int:
+def _place_files(entries: List[Tuple[str, str]], placing: _Placing) -> None:
+    for relative, full in entries:
+        placing.files[relative] = Placement("copy", full)
+        placing.counts["data"] += 1
+
+
+def _is_test_suite(relative: str, reached: Set[str]) -> bool:
+    """Whether a third-party file belongs to a test suite that nothing
+    the application reaches imports."""
+    suites = rules.third_party_imports()
+    parts = relative.split("/")
+    if parts[-1] in suites.test_suite_files:
+        return True
+    for depth, part in enumerate(parts[:-1]):
+        if part in suites.test_suite_directories and ".".join(parts[: depth + 1]) not in reached:
+            return True
+    return False
+
+
+def _distribution_files(dist: Distribution) -> List[Tuple[str, str]]:
+    entries = []
+    for top in sorted(dist.tops):
+        if os.path.isdir(os.path.join(dist.site, top)):
+            entries += _tree(os.path.join(dist.site, top), top)
+        else:
+            entries += [(n, os.path.join(dist.site, n)) for n in top_files(dist.site, top)]
+    return entries
+
+
+def _place_distribution(
+    dist: Distribution, found: needs.Needed, placing: _Placing, as_source: bool
+) -> None:
+    """A third-party distribution's own files, but for the test suites
+    nothing reaches, and its metadata."""
+    reached = set(found.closure.modules)
+    for relative, full in _distribution_files(dist):
+        if _is_test_suite(relative, reached):
+            continue
+        module, role = analysis.module_of(relative)
+        if role == "module" and module not in reached and not as_source:
+            try:
+                pack_cache.bytecode(full, relative, analysis.bytecode_file)
+            except PackError:
+                continue  # not this interpreter's Python, and never imported
+        if role == "module":
+            _place_module(placing, relative, full, as_source)
+        else:
+            placing.files[relative] = Placement("copy", full)
+        placing.counts[role] += 1
+    if dist.metadata is not None:
+        path = os.path.join(dist.site, dist.metadata)
+        entries = _tree(path, dist.metadata) if os.path.isdir(path) else [(dist.metadata, path)]
+        _place_files(entries, placing)
+
+
+def _data_dirs(found: needs.Needed) -> Dict[str, str]:
+    """Environment variables that the start-up module points at data."""
+    return {d.environment: d.target for d in found.outside_data if d.environment}
+
+
+def _place_application(
+    app: analysis.Application, options: PackOptions, placing: _Placing, data_dirs: Dict[str, str]
+) -> int:
     """Places every file of the application and the generated start-up
     module; returns the number of the application's modules."""
     app_count = 0
@@ -148,7 +233,9 @@ def _place_application(app: analysis.Application, options: PackOptions, placing:
     )
     placing.files[STARTUP_FILE] = Placement(
         "text",
-        startup.startup_module_source(entry_module, app.entry_function, options.freeze_gc),
+        startup.startup_module_source(
+            entry_module, app.entry_function, options.freeze_gc, data_dirs
+        ),
     )
     placing.display_names[STARTUP_FILE] = "<pack-app>/" + analysis.STARTUP + ".py"
     return app_count
@@ -173,25 +260,3 @@ def _native_libraries(
                 available.add(soname)
             binaries.append((name, path))
     return native.needed_libraries(binaries, available)
-
-
-def _place_tree(path: str, top: str, placing: _Placing, as_source: bool) -> None:
-    """Adds a third-party top-level entry of directory path, counting
-    modules, extension modules and data files."""
-    entries = []
-    if os.path.isdir(os.path.join(path, top)):
-        for base, dirs, names in os.walk(os.path.join(path, top)):
-            dirs[:] = sorted(d for d in dirs if d not in analysis.NOT_SHIPPED_NAMES)
-            for name in sorted(names):
-                if not name.endswith(analysis.NOT_SHIPPED_SUFFIXES):
-                    full = os.path.join(base, name)
-                    entries.append((os.path.relpath(full, path).replace(os.sep, "/"), full))
-    else:
-        entries = [(name, os.path.join(path, name)) for name in closure.top_files(path, top)]
-    for relative, full in entries:
-        _, role = analysis.module_of(relative)
-        if role == "module":
-            _place_module(placing, relative, full, as_source)
-        else:
-            placing.files[relative] = Placement("copy", full)
-        placing.counts[role] += 1

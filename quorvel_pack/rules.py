@@ -6,17 +6,19 @@ import functools
 import json
 import os
 from dataclasses import dataclass
-from typing import Dict, FrozenSet, Literal, Mapping, Tuple
+from typing import Dict, FrozenSet, Literal, Mapping, Optional, Tuple
 
 from . import PackError
 
 DATA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 
-Shape = Literal["text", "names", "table"]
+Shape = Literal["text", "names", "table", "tables", "records"]
 SHAPES: Dict[Shape, str] = {
     "text": "a string",
     "names": "a list of distinct non-empty strings",
     "table": "an object whose values are lists of distinct non-empty strings",
+    "tables": "an object whose values are objects of non-empty strings",
+    "records": "a list of objects of non-empty strings",
 }
 
 
@@ -32,6 +34,28 @@ class NameRule:
 class StdlibImports:
     whole_packages: Mapping[str, Tuple[str, ...]]
     provided_at_run_time: FrozenSet[str]
+    run_time_imports: Mapping[str, Tuple[str, ...]]
+
+
+@dataclass(frozen=True)
+class OutsideData:
+    """A directory of the system shipped into lib/ with the module when."""
+
+    when: str
+    source: str
+    target: str
+    environment: Optional[str]
+
+
+@dataclass(frozen=True)
+class ThirdPartyImports:
+    moves: Mapping[str, Mapping[str, str]]
+    outside_data: Tuple[OutsideData, ...]
+    test_suite_directories: FrozenSet[str]
+    test_suite_files: FrozenSet[str]
+
+
+OUTSIDE_DATA_KEYS = ({"when", "source", "target"}, {"environment"})
 
 
 def _is_names(value: object) -> bool:
@@ -42,12 +66,19 @@ def _is_names(value: object) -> bool:
     )
 
 
+def _is_strings(value: object) -> bool:
+    return isinstance(value, dict) and all(isinstance(v, str) and v for v in value.values())
+
+
 def _fits(value: object, shape: Shape) -> bool:
     if shape == "text":
         return isinstance(value, str)
     if shape == "names":
         return _is_names(value)
-    return isinstance(value, dict) and all(_is_names(item) for item in value.values())
+    if shape == "records":
+        return isinstance(value, list) and all(_is_strings(item) for item in value)
+    check = _is_names if shape == "table" else _is_strings
+    return isinstance(value, dict) and all(check(item) for item in value.values())
 
 
 def load(file_name: str, shape: Mapping[str, Shape], data_dir: str = DATA_DIR) -> Dict[str, object]:
@@ -106,11 +137,61 @@ def windows_system_dlls() -> NameRule:
 def stdlib_imports() -> StdlibImports:
     data = load(
         "stdlib_imports.json",
-        {"about": "text", "whole_packages": "table", "provided_at_run_time": "names"},
+        {
+            "about": "text",
+            "whole_packages": "table",
+            "provided_at_run_time": "names",
+            "run_time_imports": "table",
+        },
     )
-    table = data["whole_packages"]
-    assert isinstance(table, dict)
     return StdlibImports(
-        {str(key): tuple(value) for key, value in table.items()},
+        _table(data, "whole_packages"),
         frozenset(_names(data, "provided_at_run_time")),
+        _table(data, "run_time_imports"),
+    )
+
+
+def _table(data: Dict[str, object], key: str) -> Dict[str, Tuple[str, ...]]:
+    table = data[key]
+    assert isinstance(table, dict)
+    return {str(name): tuple(value) for name, value in table.items()}
+
+
+def _outside_data(records: object) -> Tuple[OutsideData, ...]:
+    assert isinstance(records, list)
+    required, optional = OUTSIDE_DATA_KEYS
+    found = []
+    for record in records:
+        if not required <= set(record) <= required | optional:
+            raise PackError(
+                "%s: each of outside_data has the keys %s and may have %s"
+                % (os.path.join(DATA_DIR, "third_party_imports.json"), sorted(required), optional)
+            )
+        found.append(
+            OutsideData(
+                record["when"], record["source"], record["target"], record.get("environment")
+            )
+        )
+    return tuple(found)
+
+
+@functools.lru_cache(maxsize=None)
+def third_party_imports() -> ThirdPartyImports:
+    data = load(
+        "third_party_imports.json",
+        {
+            "about": "text",
+            "moves": "tables",
+            "outside_data": "records",
+            "test_suite_directories": "names",
+            "test_suite_files": "names",
+        },
+    )
+    moves = data["moves"]
+    assert isinstance(moves, dict)
+    return ThirdPartyImports(
+        {str(name): dict(table) for name, table in moves.items()},
+        _outside_data(data["outside_data"]),
+        frozenset(_names(data, "test_suite_directories")),
+        frozenset(_names(data, "test_suite_files")),
     )
