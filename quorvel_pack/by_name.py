@@ -33,7 +33,10 @@ def name_constants(code: CodeType) -> NameConstants:
     dotted: Set[str] = set()
     listed: Set[str] = set()
     for nested in _codes(code):
-        imports_by_name = imports_by_name or bool(IMPORTERS_BY_NAME & set(nested.co_names))
+        # Calls from functions and class bodies (a module's own code may
+        # merely define or store the name).
+        if nested is not code and IMPORTERS_BY_NAME & set(nested.co_names):
+            imports_by_name = True
         for constant in nested.co_consts:
             if isinstance(constant, str) and "." in constant and DOTTED.match(constant):
                 dotted.add(constant)
@@ -71,3 +74,8 @@ def moved_module(target: str, moves: Mapping[str, Mapping[str, str]]) -> Optiona
                         return table[head] + rest[len(head) :]
                 return None
     return None
+
+
+def is_moves_table(target: str, moves: Mapping[str, Mapping[str, str]]) -> bool:
+    """Whether target is a moves table itself (six.moves, pkg.six.moves)."""
+    return any(target == name or target.endswith("." + name) for name in moves)

@@ -17,6 +17,7 @@ from typing import (
     Dict,
     Iterable,
     List,
+    Literal,
     Mapping,
     NamedTuple,
     Optional,
@@ -25,16 +26,21 @@ from typing import (
     Tuple,
 )
 
-from . import PackError, analysis, by_name, fs, rules
+from . import PackError, analysis, by_name
+
 
 class Import(NamedTuple):
     """One import statement: `from ... import` names in fromlist, relative
-    imports with level > 0; in_function when it runs only when called."""
+    imports with level > 0; in_function when it runs only when called,
+    conditional when only in the body of an `if`, in_handler when in an
+    exception handler (a fallback)."""
 
     name: str
     level: int
     fromlist: Tuple[str, ...]
     in_function: bool
+    conditional: bool = False
+    in_handler: bool = False
 
 
 class Closure(NamedTuple):
@@ -45,23 +51,101 @@ class Closure(NamedTuple):
     packages: Set[str]
     unresolved: List[Tuple[str, str]]  # (missing name, importing module)
     importers: Dict[str, str]  # module -> the module whose import found it first
+    lazy: Set[str]  # modules reached only through imports inside functions
+    optional: Set[Tuple[str, str]]  # unresolved imports that lazy code makes
+
+
+# Loads of a name, as `if TYPE_CHECKING:` and `if typing.TYPE_CHECKING:` do.
+NAME_LOADS = frozenset({"LOAD_NAME", "LOAD_GLOBAL", "LOAD_ATTR", "LOAD_METHOD"})
+TYPE_CHECKING = "TYPE_CHECKING"
+
+
+def _type_checking_blocks(instructions: List[dis.Instruction]) -> List[Tuple[int, int]]:
+    """(start, end) offsets of the code run only `if TYPE_CHECKING:`: from
+    the load of that name to the target of the jump taken when it is false."""
+    blocks = []
+    for load, jump in zip(instructions, instructions[1:]):
+        if (
+            load.opname in NAME_LOADS
+            and load.argval == TYPE_CHECKING
+            and jump.opname.startswith("POP_JUMP")
+            and jump.opname.endswith("IF_FALSE")
+            and isinstance(jump.argval, int)
+        ):
+            blocks.append((load.offset, jump.argval))
+    return blocks
+
+
+def _branches(
+    instructions: List[dis.Instruction], type_checking: List[Tuple[int, int]]
+) -> List[Tuple[int, int]]:
+    """(start, end) offsets of the bodies of `if` statements and of their
+    `else`: what a conditional forward jump skips (but for the test that
+    picks an exception handler, and `if TYPE_CHECKING:`), and what the
+    jump at the end of that body skips."""
+    jumps_to = {i.offset + 2: i for i in instructions if i.opname == "JUMP_FORWARD"}
+    branches = []
+    for test, jump in zip([None] + instructions, instructions):
+        if (
+            jump.opname.startswith("POP_JUMP_FORWARD")
+            and isinstance(jump.argval, int)
+            and (test is None or test.opname != "CHECK_EXC_MATCH")
+            and (test is None or (test.offset, jump.argval) not in type_checking)
+        ):
+            branches.append((jump.offset, jump.argval))
+            skip = jumps_to.get(jump.argval)
+            if skip is not None and isinstance(skip.argval, int):
+                branches.append((jump.argval - 1, skip.argval))
+    return branches
+
+
+def _in_handlers(instructions: List[dis.Instruction]) -> Set[int]:
+    """Offsets of the instructions inside exception handlers."""
+    inside = set()
+    depth = 0
+    for instruction in instructions:
+        if instruction.opname == "PUSH_EXC_INFO":
+            depth += 1
+        elif instruction.opname == "POP_EXCEPT":
+            depth = max(0, depth - 1)
+        if depth:
+            inside.add(instruction.offset)
+    return inside
 
 
 def module_imports(code: CodeType) -> List[Import]:
-    """Import statements of a code object and of the code nested in it."""
+    """Import statements of a code object and of the code nested in it,
+    but for those that run only for type checkers."""
     found: List[Import] = []
 
     def scan(code: CodeType, in_function: bool) -> None:
         constants: List[object] = []
-        for instruction in dis.get_instructions(code):
+        instructions = list(dis.get_instructions(code))
+        blocks = _type_checking_blocks(instructions)
+        branches = _branches(instructions, blocks)
+        handlers = _in_handlers(instructions)
+        for instruction in instructions:
             if instruction.opname == "LOAD_CONST":
                 constants.append(instruction.argval)
+                continue
+            if any(start < instruction.offset < end for start, end in blocks):
+                constants = []
                 continue
             if instruction.opname == "IMPORT_NAME" and len(constants) >= 2:
                 level, fromlist = constants[-2], constants[-1]
                 if isinstance(level, int):
                     names = tuple(fromlist) if isinstance(fromlist, tuple) else ()
-                    found.append(Import(instruction.argval, level, names, in_function))
+                    conditional = any(a < instruction.offset < b for a, b in branches)
+                    found.append(
+                        Import(
+                            instruction.argval,
+                            level,
+                            names,
+                            in_function,
+                            conditional,
+                            instruction.offset in handlers,
+                        )
+                    )
             constants = []
         for constant in code.co_consts:
             if isinstance(constant, CodeType):
@@ -105,9 +189,12 @@ def module_facts(code: CodeType) -> ModuleFacts:
     return ModuleFacts(module_imports(code), by_name.name_constants(code))
 
 
-# follow(importer, origin, import, absolute target): whether an import
-# statement inside a function is followed.
-FollowRule = Callable[[str, str, Import, str], bool]
+# How an import is followed: not at all, or finding a module that is
+# reached at once or only lazily (through an import inside a function).
+Following = Literal["skip", "eager", "lazy"]
+# follow(importer, origin, import, absolute target, whether the importer is
+# reached lazily): how an import statement is followed.
+FollowRule = Callable[[str, str, Import, str, bool], Following]
 # facts_of(module, origin): the facts of a module, None for one without code.
 FactsReader = Callable[[str, str], Optional[ModuleFacts]]
 
@@ -138,6 +225,8 @@ class _Search:
     unresolved: List[Tuple[str, str]] = field(default_factory=list)
     pending: List[Tuple[str, str]] = field(default_factory=list)
     importers: Dict[str, str] = field(default_factory=dict)
+    lazy: Set[str] = field(default_factory=set)
+    optional: Set[Tuple[str, str]] = field(default_factory=set)
     # Names that string constants of a top-level package may import, and
     # the packages that import by name.
     named: Dict[str, Set[str]] = field(default_factory=dict)
@@ -148,18 +237,26 @@ def _is_excluded(name: str, excluded: Set[str]) -> bool:
     return any(name == e or name.startswith(e + ".") for e in excluded)
 
 
-def _find(search: _Search, name: str, importer: str) -> Optional[str]:
-    """Finds name (its parents first); returns its origin or None."""
+def _find(search: _Search, name: str, importer: str, lazy: bool = False) -> Optional[str]:
+    """Finds name (its parents first); returns its origin or None. A
+    module found lazily before and now at once is read again."""
     if name in search.modules:
+        if name in search.lazy and not lazy:
+            search.lazy.discard(name)
+            search.importers[name] = importer
+            search.pending.append((name, search.modules[name]))
         return search.modules[name]
     if name in search.missing or _is_excluded(name, search.rules.excluded):
         return None
     parent = name.rpartition(".")[0]
-    if parent and (_find(search, parent, importer) is None or parent not in search.packages):
+    if parent and (_find(search, parent, importer, lazy) is None or parent not in search.packages):
         search.missing.add(name)
         return None
+    if lazy:
+        search.lazy.add(name)
     origin = _locate(search, name, parent)
     if origin is None:
+        search.lazy.discard(name)
         search.missing.add(name)
         return None
     search.modules[name] = origin
@@ -192,38 +289,50 @@ def _locate(search: _Search, name: str, parent: str) -> Optional[str]:
     return origin
 
 
-def _find_moved(search: _Search, importer: str, item: Import, target: str) -> bool:
+def _require(search: _Search, name: str, importer: str, lazy: bool) -> None:
+    """Finds name, or notes it as an unresolved import of importer."""
+    if _find(search, name, importer, lazy) is None:
+        search.unresolved.append((name, importer))
+        if lazy:
+            search.optional.add((name, importer))
+
+
+def _find_moved(search: _Search, importer: str, item: Import, target: str, lazy: bool) -> bool:
     """Finds what target names through a lazy moves table (the module
     itself, or the names imported from the table); whether it is one."""
     moves = search.rules.moves
     moved = by_name.moved_module(target, moves)
     if moved is not None:
-        if _find(search, moved, importer) is None:
-            search.unresolved.append((moved, importer))
+        _require(search, moved, importer, lazy)
         return True
     inside = [by_name.moved_module(target + "." + sub, moves) for sub in item.fromlist]
     for name in inside:
-        if name is not None and _find(search, name, importer) is None:
-            search.unresolved.append((name, importer))
-    return any(name is not None for name in inside)
+        if name is not None:
+            _require(search, name, importer, lazy)
+    # Names imported from the table itself may be attributes (six.moves.range).
+    return by_name.is_moves_table(target, moves)
 
 
-def _follow(search: _Search, importer: str, item: Import, target: Optional[str]) -> None:
+def _follow(
+    search: _Search, importer: str, item: Import, target: Optional[str], lazy: bool
+) -> None:
     """Finds what one import statement of importer names."""
     if target is None:
         search.unresolved.append(("." * item.level + item.name, importer))
         return
     if _is_excluded(target, search.rules.excluded):
         return
-    if _find(search, target, importer) is None:
-        if not _find_moved(search, importer, item, target):
+    if _find(search, target, importer, lazy) is None:
+        if not _find_moved(search, importer, item, target, lazy):
             search.unresolved.append((target, importer))
+            if lazy:
+                search.optional.add((target, importer))
         return
     if target in search.packages:
         for sub in item.fromlist:
             if sub != "*":
                 # An attribute of the package, or a submodule.
-                _find(search, target + "." + sub, importer)
+                _find(search, target + "." + sub, importer, lazy)
 
 
 def _note_constants(search: _Search, name: str, constants: by_name.NameConstants) -> None:
@@ -236,36 +345,49 @@ def _note_constants(search: _Search, name: str, constants: by_name.NameConstants
         search.imports_by_name.add(top)
     if top in search.imports_by_name:
         for candidate in sorted(named):
-            _find(search, candidate, name)
+            # Loaded when looked up by name: like an import inside a function.
+            _find(search, candidate, name, True)
         named.clear()
 
 
 def _read_module(search: _Search, name: str, origin: str) -> None:
     """Follows what one found module imports."""
+    lazy = name in search.lazy
     for hidden in search.rules.run_time_imports.get(name, ()):
-        if _find(search, hidden, name) is None:
-            search.unresolved.append((hidden, name))
+        _require(search, hidden, name, lazy)
     facts = None if origin in NOT_FILES else search.rules.facts_of(name, origin)
     if facts is None:
         return
     for item in facts.imports:
         target = resolve_relative(name, name in search.packages, item)
-        if not item.in_function or search.rules.follow(name, origin, item, target or ""):
-            _follow(search, name, item, target)
+        following = search.rules.follow(name, origin, item, target or "", lazy)
+        if following != "skip":
+            _follow(search, name, item, target, following == "lazy")
     _note_constants(search, name, facts.constants)
 
 
-def bytecode_imports_closure(roots: Iterable[str], rules: Rules) -> Closure:
+def bytecode_imports_closure(
+    roots: Iterable[str], rules: Rules, lazy_roots: Set[str] = frozenset()
+) -> Closure:
     """Modules reachable from roots through import statements, through
     the imports that no bytecode shows, and through the modules that a
-    package's string constants name when it imports by name."""
+    package's string constants name when it imports by name. Roots in
+    lazy_roots are reached lazily."""
     search = _Search(rules)
     for root in roots:
-        if _find(search, root, ROOT) is None and not _is_excluded(root, rules.excluded):
+        found = _find(search, root, ROOT, root in lazy_roots)
+        if found is None and not _is_excluded(root, rules.excluded):
             search.unresolved.append((root, ROOT))
     while search.pending:
         _read_module(search, *search.pending.pop())
-    return Closure(search.modules, search.packages, search.unresolved, search.importers)
+    return Closure(
+        search.modules,
+        search.packages,
+        search.unresolved,
+        search.importers,
+        search.lazy,
+        search.optional,
+    )
 
 
 def c_module_imports(

@@ -18,6 +18,8 @@ def chain(needed: Needed, module: str) -> str:
         links.append(importers[links[-1]])
         if links[-1] in links[:-1]:
             break
+    if links[-1] in needed.from_c_modules:
+        links.append("(loaded with a compiled module)")
     return " <- ".join(links)
 
 
@@ -46,6 +48,14 @@ def _missing(needed: Needed) -> List[Tuple[str, str]]:
     )
 
 
+def _reason(needed: Needed, missing: str, importer: str, group: str) -> str:
+    if not group:
+        return " (serves other systems)"
+    if (missing, importer) in needed.closure.optional:
+        return " (optional: only in a branch, or in code reached lazily)"
+    return ""
+
+
 def unresolved_warnings(needed: Needed) -> Tuple[List[str], List[str]]:
     """(warnings, details): one warning for each group of imports that
     reached modules make and that cannot be found; the details name every
@@ -61,9 +71,9 @@ def unresolved_warnings(needed: Needed) -> Tuple[List[str], List[str]]:
         group = _group_of(needed, importer)
         details.append(
             "not found: %s, imported by %s%s"
-            % (missing, chain(needed, importer), "" if group else " (serves other systems)")
+            % (missing, chain(needed, importer), _reason(needed, missing, importer, group))
         )
-        if group:
+        if group and (missing, importer) not in needed.closure.optional:
             groups.setdefault(group, []).append((missing, importer))
     for group, misses in sorted(groups.items()):
         names = sorted({m if group != APPLICATION else "%s (in %s)" % (m, i) for m, i in misses})
@@ -85,11 +95,12 @@ def reasons(needed: Needed) -> List[str]:
         how = ("imported: " + chain(needed, reached[0])) if reached else "required by metadata"
         lines.append("distribution %s (%s)" % (dist.name, how))
     for target, importer in needed.not_followed:
-        dist = needed.context.owners.get(target.split(".")[0])
-        if dist is not None and dist.name not in shipped:
+        other = needed.context.owners.get(target.split(".")[0])
+        if other is not None and other.name not in shipped:
             lines.append(
-                "left out: %s, imported inside a function of %s (optional; --include %s "
-                "ships it)" % (target, importer, target.split(".")[0])
+                "left out: %s, imported by %s only in a branch, a fallback or code reached "
+                "lazily (optional; --include %s ships it)"
+                % (target, importer, target.split(".")[0])
             )
     for data in needed.outside_data:
         lines.append("data %s -> lib/%s (with %s)" % (data.source, data.target, data.when))

@@ -118,22 +118,31 @@ def _facts_reader(context: Context) -> "closure.FactsReader":
 
 
 def _follow_rule(context: Context, not_followed: List[Tuple[str, str]]) -> closure.FollowRule:
-    def follow(importer: str, origin: str, item: Import, target: str) -> bool:
+    def follow(
+        importer: str, origin: str, item: Import, target: str, lazy: bool
+    ) -> closure.Following:
         if _under(origin, context.stdlib_dir):
             # The standard library imports inside functions what few runs
             # need (the traceback module alone would pull in hundreds of
             # modules); only its packages' lazy imports of their own parts
             # are followed.
-            return target.split(".")[0] == importer.split(".")[0] and "." in importer + target
+            same = target.split(".")[0] == importer.split(".")[0] and "." in importer + target
+            return "skip" if item.in_function and not same else "lazy" if lazy else "eager"
         importing = owner(context, importer, origin)
+        if importing is None:
+            return "eager"  # the application's own
+        later = lazy or item.in_function or item.conditional
         top = target.split(".")[0]
-        if importing is None or top in context.standard:
-            return True
         imported = context.owners.get(top)
-        if imported is None or imported.name == importing.name:
-            return True
-        not_followed.append((target, importer))
-        return False
+        if top in context.standard or imported is None or imported.name == importing.name:
+            return "lazy" if later else "eager"
+        if lazy or item.conditional or (item.in_function and item.in_handler):
+            # Another distribution, imported by code that may never run: in
+            # one branch only (a platform's, an older Python's), or as a
+            # function's fallback: optional.
+            not_followed.append((target, importer))
+            return "skip"
+        return "lazy" if item.in_function else "eager"
 
     return follow
 
@@ -265,13 +274,17 @@ def find_closure(
     )
     roots = _roots(app, runtime, options)
     probed: Dict[str, List[str]] = {}
+    lazy_roots: Set[str] = set()
     while True:
         not_followed.clear()
-        found = closure.bytecode_imports_closure(roots, search_rules)
+        found = closure.bytecode_imports_closure(roots, search_rules, lazy_roots)
         shipped = _shipped(context, found)
         added = _whole_packages(found, context.stdlib_dir) + _required_only(shipped, found)
         probed.update(_probe(context, found, _probe_targets(context, found, probed)))
         from_c_modules = {m for modules in probed.values() for m in modules}
+        # What lazily reached compiled modules load is reached lazily too.
+        eager = {m for n, modules in probed.items() if n not in found.lazy for m in modules}
+        lazy_roots = (lazy_roots | from_c_modules) - eager
         added += sorted(from_c_modules)
         added = [n for n in added if n not in found.modules and n not in roots]
         if not added:

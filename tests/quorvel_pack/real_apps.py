@@ -76,7 +76,7 @@ def run():
     "POST https://example.org/search?q=two+words\n"
     "application/json b'{\"n\": 1}'\nTrue\ngzip, deflate, br\n",
     frozenset(
-        {"requests", "urllib3", "idna", "certifi", "chardet", "charset-normalizer", "brotli"}
+        {"requests", "urllib3", "idna", "certifi", "chardet", "charset-normalizer", "brotli", "six"}
     ),
 )
 
@@ -163,7 +163,6 @@ def run():
             "six",
             "kiwisolver",
             "packaging",
-            "contourpy",
             "fonttools",
         }
     ),
