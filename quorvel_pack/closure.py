@@ -13,6 +13,7 @@ import sys
 from dataclasses import dataclass, field
 from types import CodeType
 from typing import (
+    AbstractSet,
     Callable,
     Dict,
     Iterable,
@@ -85,12 +86,12 @@ def _branches(
     jump at the end of that body skips."""
     jumps_to = {i.offset + 2: i for i in instructions if i.opname == "JUMP_FORWARD"}
     branches = []
-    for test, jump in zip([None] + instructions, instructions):
+    for test, jump in zip(instructions, instructions[1:]):
         if (
             jump.opname.startswith("POP_JUMP_FORWARD")
             and isinstance(jump.argval, int)
-            and (test is None or test.opname != "CHECK_EXC_MATCH")
-            and (test is None or (test.offset, jump.argval) not in type_checking)
+            and test.opname != "CHECK_EXC_MATCH"
+            and (test.offset, jump.argval) not in type_checking
         ):
             branches.append((jump.offset, jump.argval))
             skip = jumps_to.get(jump.argval)
@@ -367,7 +368,7 @@ def _read_module(search: _Search, name: str, origin: str) -> None:
 
 
 def bytecode_imports_closure(
-    roots: Iterable[str], rules: Rules, lazy_roots: Set[str] = frozenset()
+    roots: Iterable[str], rules: Rules, lazy_roots: AbstractSet[str] = frozenset()
 ) -> Closure:
     """Modules reachable from roots through import statements, through
     the imports that no bytecode shows, and through the modules that a
