@@ -1,10 +1,9 @@
-"""Which modules an application needs: the import statements in the
-bytecode of the application, of the standard library and of the third-party
-directories, followed transitively, and what the interpreter's C modules
-import when they load. Third-party packages are shipped whole, with their
-distribution metadata."""
+"""The search for the modules that import statements reach: modules found
+the way the import system finds them, their statements followed as a rule
+decides, with the imports that no bytecode shows; and what compiled
+modules import as they load, found by importing them in a separate
+interpreter."""
 
-import dis
 import importlib.machinery
 import json
 import os
@@ -28,20 +27,7 @@ from typing import (
 )
 
 from . import PackError, analysis, by_name
-
-
-class Import(NamedTuple):
-    """One import statement: `from ... import` names in fromlist, relative
-    imports with level > 0; in_function when it runs only when called,
-    conditional when only in the body of an `if`, in_handler when in an
-    exception handler (a fallback)."""
-
-    name: str
-    level: int
-    fromlist: Tuple[str, ...]
-    in_function: bool
-    conditional: bool = False
-    in_handler: bool = False
+from .statements import Import, module_imports
 
 
 class Closure(NamedTuple):
@@ -54,108 +40,6 @@ class Closure(NamedTuple):
     importers: Dict[str, str]  # module -> the module whose import found it first
     lazy: Set[str]  # modules reached only through imports inside functions
     optional: Set[Tuple[str, str]]  # unresolved imports that lazy code makes
-
-
-# Loads of a name, as `if TYPE_CHECKING:` and `if typing.TYPE_CHECKING:` do.
-NAME_LOADS = frozenset({"LOAD_NAME", "LOAD_GLOBAL", "LOAD_ATTR", "LOAD_METHOD"})
-TYPE_CHECKING = "TYPE_CHECKING"
-
-
-def _type_checking_blocks(instructions: List[dis.Instruction]) -> List[Tuple[int, int]]:
-    """(start, end) offsets of the code run only `if TYPE_CHECKING:`: from
-    the load of that name to the target of the jump taken when it is false."""
-    blocks = []
-    for load, jump in zip(instructions, instructions[1:]):
-        if (
-            load.opname in NAME_LOADS
-            and load.argval == TYPE_CHECKING
-            and jump.opname.startswith("POP_JUMP")
-            and jump.opname.endswith("IF_FALSE")
-            and isinstance(jump.argval, int)
-        ):
-            blocks.append((load.offset, jump.argval))
-    return blocks
-
-
-def _branches(
-    instructions: List[dis.Instruction], type_checking: List[Tuple[int, int]]
-) -> List[Tuple[int, int]]:
-    """(start, end) offsets of the bodies of `if` statements and of their
-    `else`: what a conditional forward jump skips (but for the test that
-    picks an exception handler, and `if TYPE_CHECKING:`), and what the
-    jump at the end of that body skips."""
-    jumps_to = {i.offset + 2: i for i in instructions if i.opname == "JUMP_FORWARD"}
-    branches = []
-    for test, jump in zip(instructions, instructions[1:]):
-        if (
-            jump.opname.startswith("POP_JUMP_FORWARD")
-            and isinstance(jump.argval, int)
-            and test.opname != "CHECK_EXC_MATCH"
-            and (test.offset, jump.argval) not in type_checking
-        ):
-            branches.append((jump.offset, jump.argval))
-            skip = jumps_to.get(jump.argval)
-            if skip is not None and isinstance(skip.argval, int):
-                branches.append((jump.argval - 1, skip.argval))
-    return branches
-
-
-def _in_handlers(instructions: List[dis.Instruction]) -> Set[int]:
-    """Offsets of the instructions inside exception handlers."""
-    inside = set()
-    depth = 0
-    for instruction in instructions:
-        if instruction.opname == "PUSH_EXC_INFO":
-            depth += 1
-        elif instruction.opname == "POP_EXCEPT":
-            depth = max(0, depth - 1)
-        if depth:
-            inside.add(instruction.offset)
-    return inside
-
-
-def module_imports(code: CodeType) -> List[Import]:
-    """Import statements of a code object and of the code nested in it,
-    but for those that run only for type checkers."""
-    found: List[Import] = []
-
-    def scan(code: CodeType, in_function: bool) -> None:
-        constants: List[object] = []
-        instructions = list(dis.get_instructions(code))
-        blocks = _type_checking_blocks(instructions)
-        branches = _branches(instructions, blocks)
-        handlers = _in_handlers(instructions)
-        for instruction in instructions:
-            if instruction.opname == "LOAD_CONST":
-                constants.append(instruction.argval)
-                continue
-            if any(start < instruction.offset < end for start, end in blocks):
-                constants = []
-                continue
-            if instruction.opname == "IMPORT_NAME" and len(constants) >= 2:
-                level, fromlist = constants[-2], constants[-1]
-                if isinstance(level, int):
-                    names = tuple(fromlist) if isinstance(fromlist, tuple) else ()
-                    conditional = any(a < instruction.offset < b for a, b in branches)
-                    found.append(
-                        Import(
-                            instruction.argval,
-                            level,
-                            names,
-                            in_function,
-                            conditional,
-                            instruction.offset in handlers,
-                        )
-                    )
-            constants = []
-        for constant in code.co_consts:
-            if isinstance(constant, CodeType):
-                # Class bodies run at import; functions only when called.
-                nested_is_function = bool(constant.co_flags & 0x02)  # CO_NEWLOCALS
-                scan(constant, in_function or nested_is_function)
-
-    scan(code, False)
-    return found
 
 
 def resolve_relative(importing: str, is_package: bool, item: Import) -> Optional[str]:

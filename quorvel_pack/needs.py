@@ -18,7 +18,8 @@ import sys
 from typing import Dict, List, NamedTuple, Optional, Set, Tuple
 
 from . import analysis, closure, distributions, pack_cache, rules
-from .closure import Closure, Import
+from .closure import Closure
+from .statements import Import
 from .distributions import Distribution
 from .installation import Runtime, standard_names
 from .options import PackOptions
@@ -28,6 +29,11 @@ from .options import PackOptions
 # uncaught exception.
 RUNTIME_ROOTS = ("encodings", "traceback")
 APPLICATION = "the application"
+# Where an import of another distribution is optional: at module level, in
+# one branch of an `if`; inside a function, in the body of an `if`, in an
+# exception handler (a fallback) or in a `try` that expects it to fail.
+OPTIONAL = frozenset({"if", "else"})
+IN_FUNCTION_OPTIONAL = frozenset({"if", "handler", "try"})
 
 
 class Context(NamedTuple):
@@ -131,18 +137,21 @@ def _follow_rule(context: Context, not_followed: List[Tuple[str, str]]) -> closu
         importing = owner(context, importer, origin)
         if importing is None:
             return "eager"  # the application's own
-        later = lazy or item.in_function or item.conditional
+        optional = item.where & (IN_FUNCTION_OPTIONAL if item.in_function else OPTIONAL)
+        later = lazy or item.in_function or bool(optional)
         top = target.split(".")[0]
         imported = context.owners.get(top)
         if top in context.standard or imported is None or imported.name == importing.name:
             return "lazy" if later else "eager"
-        if lazy or item.conditional or (item.in_function and item.in_handler):
-            # Another distribution, imported by code that may never run: in
-            # one branch only (a platform's, an older Python's), or as a
-            # function's fallback: optional.
+        if lazy or optional:
+            # Another distribution, imported by code that may never run:
+            # lazily reached code, one branch only (a platform's, an older
+            # Python's), a function's fallback or attempt: optional.
             not_followed.append((target, importer))
             return "skip"
-        return "lazy" if item.in_function else "eager"
+        # Another distribution that the code reached imports when it runs
+        # (perhaps inside a function): it ships, and is followed as such.
+        return "eager"
 
     return follow
 
@@ -184,14 +193,15 @@ def _whole_packages(found: Closure, stdlib_dir: str) -> List[str]:
 
 
 def _shipped(context: Context, found: Closure) -> Dict[str, Distribution]:
-    """The distributions that reached modules belong to, with those their
-    metadata requires (markers evaluated here, extras as the requirement
-    names them), by normalised name."""
+    """The distributions that modules reached at once belong to (lazily
+    reached ones only ever need their own), with those their metadata
+    requires (markers evaluated here, extras as the requirement names
+    them), by normalised name."""
     shipped: Dict[str, Distribution] = {}
     extras: Dict[str, Set[str]] = {}
     pending = []
     for name, origin in found.modules.items():
-        dist = owner(context, name, origin)
+        dist = None if name in found.lazy else owner(context, name, origin)
         if dist is not None and distributions.normalised(dist.name) not in shipped:
             shipped[distributions.normalised(dist.name)] = dist
             pending.append(dist)

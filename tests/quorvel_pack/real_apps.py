@@ -4,7 +4,7 @@ behaviour: what each prints, and which distributions its installation holds.
 
 Shared by the end-to-end test and the packing benchmark."""
 
-from typing import Dict, FrozenSet, NamedTuple
+from typing import Dict, FrozenSet, NamedTuple, Tuple
 
 DIST_PACKAGES = "/usr/lib/python3/dist-packages"
 
@@ -16,6 +16,9 @@ class RealApp(NamedTuple):
     # modules the application reaches import, and no other.
     distributions: FrozenSet[str]
     display: bool = False  # needs an X display
+    # System data hidden from this application besides the packages' own:
+    # what it must not read from the system.
+    hidden_data: Tuple[str, ...] = ()
 
 
 ARRAY = RealApp(
@@ -163,9 +166,12 @@ def run():
             "six",
             "kiwisolver",
             "packaging",
-            "fonttools",
+            "contourpy",
+            "certifi",
         }
     ),
+    # The fonts the plotting library's data links to: it ships them.
+    hidden_data=("/usr/share/fonts",),
 )
 
 WINDOW = RealApp(

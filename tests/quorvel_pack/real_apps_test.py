@@ -22,14 +22,8 @@ from virtual_display import start_xvfb  # noqa: E402
 
 STDLIB = "/usr/lib/python3.11"
 # Where Debian keeps what the packages read besides their modules: the Tcl
-# and Tk script libraries, the plotting library's data, the locale data,
-# the fonts that data links to.
-SYSTEM_DATA = (
-    "/usr/share/tcltk",
-    "/usr/share/matplotlib",
-    "/usr/share/python-babel-localedata",
-    "/usr/share/fonts",
-)
+# and Tk script libraries, the plotting library's data, the locale data.
+SYSTEM_DATA = ("/usr/share/tcltk", "/usr/share/matplotlib", "/usr/share/python-babel-localedata")
 # Hidden from the applications on a display, so that a failure is reported
 # on standard error instead of in a dialog that waits for a click.
 DIALOG_LIBRARY = "libgtk-3.so.0"
@@ -48,7 +42,21 @@ def third_party_entries():
     return {name.split(".", 1)[0] for name in os.listdir(DIST_PACKAGES)}
 
 
-def hidden_run(installation, scratch, env):
+# Run in the private mount namespace by the system's interpreter, which has
+# loaded all it needs before the first mount hides anything; then replaced
+# by the installation's program.
+HIDING = """
+import ctypes, os, sys
+libc = ctypes.CDLL(None, use_errno=True)
+program, *pairs = sys.argv[1:]
+for source, target in zip(pairs[::2], pairs[1::2]):
+    if libc.mount(source.encode(), target.encode(), None, 4096, None) != 0:  # MS_BIND
+        sys.exit("mount %s: %s" % (target, os.strerror(ctypes.get_errno())))
+os.execv(program, [program])
+"""
+
+
+def hidden_run(installation, scratch, env, hidden_data=()):
     """Runs the installation's program with every system copy hidden."""
     cache = native.loader_cache()
     hidden_files = [os.path.realpath(cache[DIALOG_LIBRARY])] if DIALOG_LIBRARY in cache else []
@@ -57,17 +65,18 @@ def hidden_run(installation, scratch, env):
     for relative in shipped:
         if relative.startswith("lib") and ".so" in relative and relative in cache:
             hidden_files.append(os.path.realpath(cache[relative]))
-    hidden_dirs = [STDLIB, DIST_PACKAGES] + [d for d in SYSTEM_DATA if os.path.isdir(d)]
+    hidden_dirs = [STDLIB, DIST_PACKAGES]
+    hidden_dirs += [d for d in SYSTEM_DATA + tuple(hidden_data) if os.path.isdir(d)]
     empty_file = os.path.join(scratch, "empty")
     empty_dir = os.path.join(scratch, "empty-dir")
     open(empty_file, "w").close()
     os.makedirs(empty_dir, exist_ok=True)
-    script = "set -e\n"
-    script += "".join("mount --bind %s %s\n" % (empty_file, p) for p in sorted(set(hidden_files)))
-    script += "".join("mount --bind %s %s\n" % (empty_dir, d) for d in hidden_dirs)
-    script += "exec %s\n" % os.path.join(installation, "quorvel")
+    pairs = [(empty_file, path) for path in sorted(set(hidden_files))]
+    pairs += [(empty_dir, path) for path in hidden_dirs]
     return subprocess.run(
-        ["unshare", "--mount", "--propagation", "private", "sh", "-c", script],
+        ["unshare", "--mount", "--propagation", "private", sys.executable, "-c", HIDING]
+        + [os.path.join(installation, "quorvel")]
+        + [path for pair in pairs for path in pair],
         capture_output=True,
         text=True,
         timeout=TIMEOUT,
@@ -121,7 +130,7 @@ class RealApplicationsTest(unittest.TestCase):
                 env["HOME"] = scratch
                 if app.display:
                     env["DISPLAY"] = self.display
-                run = hidden_run(installation, scratch, env)
+                run = hidden_run(installation, scratch, env, app.hidden_data)
                 self.assertEqual((run.returncode, run.stdout), (0, app.expected), run.stderr)
 
 
