@@ -167,7 +167,6 @@ def run():
             "kiwisolver",
             "packaging",
             "contourpy",
-            "certifi",
         }
     ),
     # The fonts the plotting library's data links to: it ships them.
