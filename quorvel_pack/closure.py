@@ -203,7 +203,8 @@ def _follow(
 ) -> None:
     """Finds what one import statement of importer names."""
     if target is None:
-        search.unresolved.append(("." * item.level + item.name, importer))
+        named = item.name or ",".join(item.fromlist)
+        search.unresolved.append(("." * item.level + named, importer))
         return
     if _is_excluded(target, search.rules.excluded):
         return
