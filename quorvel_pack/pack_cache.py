@@ -71,25 +71,6 @@ def _json_path(kind: str, key: str) -> str:
     return os.path.join(cache_dir(), kind, key[:2], key[2:] + ".json")
 
 
-def remembered(kind: str, files: List[str], extra: str, work: Callable[[], T]) -> T:
-    """work()'s JSON-able result, from the cache while none of files (whose
-    result it is, together with the text extra) has changed."""
-    identities = [identity(path) for path in files]
-    if None in identities:
-        return work()
-    key = _key(kind, extra, *[i for i in identities if i is not None])
-    path = _json_path(kind, key)
-    try:
-        with open(path, encoding="utf-8") as f:
-            result: T = json.load(f)["result"]
-        return result
-    except (OSError, ValueError, KeyError, TypeError):
-        pass
-    result = work()
-    _write_atomically(path, json.dumps({"result": result}).encode("utf-8"))
-    return result
-
-
 def remembered_each(
     kind: str, files: List[str], extra: str, work: Callable[[List[str]], Dict[str, T]]
 ) -> Dict[str, T]:

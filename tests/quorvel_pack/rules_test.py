@@ -20,6 +20,11 @@ class LoadTest(unittest.TestCase):
         imports = rules.stdlib_imports()
         self.assertEqual(imports.whole_packages["encodings"], ("encodings",))
         self.assertIn("os.path", imports.provided_at_run_time)
+        self.assertEqual(imports.run_time_imports["time"], ("_strptime",))
+        third_party = rules.third_party_imports()
+        self.assertEqual(third_party.moves["six.moves"]["queue"], "queue")
+        self.assertIn("TCL_LIBRARY", {d.environment for d in third_party.outside_data})
+        self.assertIn("conftest.py", third_party.test_suite_files)
         self.assertIn("tkinter", rules.stdlib_left_out().names)
 
     def test_damaged_rule_list_refused_in_one_line(self):
