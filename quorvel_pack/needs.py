@@ -141,6 +141,8 @@ def _follow_rule(context: Context, not_followed: List[Tuple[str, str]]) -> closu
         later = lazy or item.in_function or bool(optional)
         top = target.split(".")[0]
         imported = context.owners.get(top)
+        if later and imported is not None and _in_test_suite(target):
+            return "skip"  # a package's own test runner, which runs its tests
         if top in context.standard or imported is None or imported.name == importing.name:
             return "lazy" if later else "eager"
         if lazy or optional:
@@ -154,6 +156,12 @@ def _follow_rule(context: Context, not_followed: List[Tuple[str, str]]) -> closu
         return "eager"
 
     return follow
+
+
+def _in_test_suite(module: str) -> bool:
+    """Whether a third-party module belongs to a package's test suite."""
+    suites = rules.third_party_imports().test_suite_directories
+    return any(part in suites for part in module.split(".")[1:])
 
 
 def _whole_stdlib_roots(runtime: Runtime) -> List[str]:

@@ -183,9 +183,10 @@ def _distribution_files(dist: Distribution) -> List[Tuple[str, str]]:
 def _place_distribution(
     dist: Distribution, found: needs.Needed, placing: _Placing, as_source: bool
 ) -> None:
-    """A third-party distribution's own files, but for the test suites
-    nothing reaches, and its metadata."""
-    reached = set(found.closure.modules)
+    """A third-party distribution's own files, but for the test suites that
+    nothing imports at once (a package's own test runner or a registry
+    naming them does not count), and its metadata."""
+    reached = set(found.closure.modules) - found.closure.lazy
     for relative, full in _distribution_files(dist):
         if _is_test_suite(relative, reached):
             continue

@@ -13,12 +13,11 @@ import sys
 import tempfile
 import unittest
 
-from installation import copy_installation, pack, without_display, write_files
+from files import write_files
+from installation import copy_installation, pack, without_display
+from quorvel_pack import native
 from real_apps import APPS, DIST_PACKAGES
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from quorvel_pack import native  # noqa: E402
-from virtual_display import start_xvfb  # noqa: E402
+from virtual_display import start_xvfb
 
 STDLIB = "/usr/lib/python3.11"
 # Where Debian keeps what the packages read besides their modules: the Tcl
