@@ -13,6 +13,7 @@ from dataclasses import dataclass, field
 from types import CodeType
 from typing import (
     AbstractSet,
+    Any,
     Callable,
     Dict,
     Iterable,
@@ -72,6 +73,33 @@ class ModuleFacts(NamedTuple):
 
 def module_facts(code: CodeType) -> ModuleFacts:
     return ModuleFacts(module_imports(code), by_name.name_constants(code))
+
+
+def facts_to_json(facts: ModuleFacts) -> Dict[str, Any]:
+    """A module's facts as JSON values, to be kept in the cache."""
+    constants = facts.constants
+    return {
+        "imports": [
+            [i.name, i.level, list(i.fromlist), i.in_function, sorted(i.where)]
+            for i in facts.imports
+        ],
+        "constants": [
+            constants.imports_by_name,
+            sorted(constants.dotted),
+            sorted(constants.listed),
+        ],
+    }
+
+
+def facts_from_json(data: Dict[str, Any]) -> ModuleFacts:
+    by_name_flag, dotted, listed = data["constants"]
+    return ModuleFacts(
+        [
+            Import(name, level, tuple(fromlist), in_function, frozenset(where))
+            for name, level, fromlist, in_function, where in data["imports"]
+        ],
+        by_name.NameConstants(bool(by_name_flag), set(dotted), set(listed)),
+    )
 
 
 # How an import is followed: not at all, or finding a module that is

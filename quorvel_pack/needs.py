@@ -15,7 +15,7 @@ what they import as they load."""
 import marshal
 import os
 import sys
-from typing import Dict, List, NamedTuple, Optional, Set, Tuple
+from typing import Any, Dict, List, NamedTuple, Optional, Set, Tuple
 
 from . import analysis, closure, distributions, pack_cache, rules
 from .closure import Closure
@@ -29,6 +29,9 @@ from .options import PackOptions
 # uncaught exception.
 RUNTIME_ROOTS = ("encodings", "traceback")
 APPLICATION = "the application"
+# Part of the cache key of what is read from a module: changed whenever the
+# reading changes.
+FACTS_VERSION = "\0facts-1"
 # Where an import of another distribution is optional: at module level, in
 # one branch of an `if`; inside a function, in the body of an `if`, in an
 # exception handler (a fallback) or in a `try` that expects it to fail.
@@ -114,10 +117,14 @@ def _facts_reader(context: Context) -> "closure.FactsReader":
         if not origin.endswith(".py"):
             return None
         if origin not in facts:
-            data = pack_cache.bytecode(
-                origin, display_name(context, origin), analysis.bytecode_file
-            )
-            facts[origin] = closure.module_facts(marshal.loads(data[16:]))
+            display = display_name(context, origin)
+
+            def read() -> Dict[str, Any]:
+                data = pack_cache.bytecode(origin, display, analysis.bytecode_file)
+                return closure.facts_to_json(closure.module_facts(marshal.loads(data[16:])))
+
+            known = pack_cache.remembered_file("facts", origin, display + FACTS_VERSION, read)
+            facts[origin] = closure.facts_from_json(known)
         return facts[origin]
 
     return facts_of

@@ -99,3 +99,9 @@ def remembered_each(
                 data = json.dumps({"result": result}).encode("utf-8")
                 _write_atomically(_json_path(kind, _key(kind, extra, known)), data)
     return results
+
+
+def remembered_file(kind: str, path: str, extra: str, work: Callable[[], T]) -> T:
+    """work()'s JSON-able result about the file path (together with the
+    text extra), from the cache while the file has not changed."""
+    return remembered_each(kind, [path], extra, lambda _: {path: work()})[path]
