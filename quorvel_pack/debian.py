@@ -257,6 +257,8 @@ def run(command: List[str], cwd: Optional[str] = None, env: Optional[Dict[str, s
         raise PackError("%s: %s" % (command[0], error))
     if result.returncode != 0:
         lines = (result.stderr or result.stdout).strip().splitlines() or ["failed"]
-        raise PackError("%s: %s" % (command[0], lines[-1]))
+        # The first error the tool names (not the hints that follow it).
+        errors = [line for line in lines if line.startswith(command[0] + ": error: ")]
+        raise PackError(errors[0] if errors else "%s: %s" % (command[0], lines[-1]))
     output: str = result.stdout
     return output
