@@ -143,9 +143,8 @@ def replacing_file(output: str) -> Iterator[str]:
     for name in os.listdir(directory):
         if partial_name.fullmatch(name):
             _remove_unlocked(os.path.join(directory, name))
-    descriptor, partial = tempfile.mkstemp(dir=directory, prefix=prefix, suffix=".part")
+    descriptor, partial = _new_partial(directory, prefix)
     try:
-        fcntl.flock(descriptor, fcntl.LOCK_EX)
         yield partial
         umask = os.umask(0)
         os.umask(umask)
@@ -155,6 +154,18 @@ def replacing_file(output: str) -> Iterator[str]:
         os.unlink(partial)
         raise
     finally:
+        os.close(descriptor)
+
+
+def _new_partial(directory: str, prefix: str) -> Tuple[int, str]:
+    """A new partial file, locked: one that another run removed as stale
+    between its making and its locking is made again."""
+    while True:
+        descriptor, partial = tempfile.mkstemp(dir=directory, prefix=prefix, suffix=".part")
+        fcntl.flock(descriptor, fcntl.LOCK_EX)
+        with contextlib.suppress(FileNotFoundError):
+            if os.path.samestat(os.fstat(descriptor), os.stat(partial)):
+                return descriptor, partial
         os.close(descriptor)
 
 
