@@ -19,6 +19,7 @@ from elftools.elf.elffile import ELFFile
 from files import snapshot, write_files
 from installation import PACK_APP, copy_installation, pack, run_quorvel
 from pack_app_test import EXTENSION_SUFFIX, PRINT_RUN, build_extension, extension_source
+from quorvel_pack import fs
 
 TIMEOUT = 120
 EM_AARCH64 = 183
@@ -60,21 +61,6 @@ def drop_string_table(path):
 
 def truncate_to_half(path):
     os.truncate(path, os.path.getsize(path) // 2)
-
-
-def remove_deep_tree(top):
-    """shutil.rmtree without its recursion (which ends near 1,000 levels)."""
-    pending = [top]
-    while pending:
-        entries = list(os.scandir(pending[-1]))
-        directories = [e.path for e in entries if e.is_dir(follow_symlinks=False)]
-        for entry in entries:
-            if not entry.is_dir(follow_symlinks=False):
-                os.unlink(entry.path)
-        if directories:
-            pending += directories
-        else:
-            os.rmdir(pending.pop())
 
 
 class Fixture(unittest.TestCase):
@@ -222,16 +208,19 @@ class ArchiveTest(Fixture):
             ("app.zip", "line\nfeed.txt", [], "a control character"),
             ("app.zip", "tab\there.txt", [], "a control character"),
             ("app.tar.gz", "line\nfeed.txt", [], None),
+            # Without an archive, a refusal that names the file is one line too.
+            (None, "line\nfeed.py", [], "not a valid module name"),
         ]
         self.assert_packs(self.app("first", {"__startup__.py": PRINT_RUN}))
         for number, (output, odd_name, options, refusal) in enumerate(cases):
             with self.subTest(output=output, name=odd_name):
                 files = {"__startup__.py": PRINT_RUN, odd_name: "data"}
                 app_dir = self.app("odd%d" % number, files)
-                target = os.path.join(self.tmp.name, "out", output)
+                target = os.path.join(self.tmp.name, "out", output or "none")
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 before = snapshot(self.installation), os.listdir(os.path.dirname(target))
-                result = pack(app_dir, self.installation, "--archive", target, *options)
+                archive = ["--archive", target] if output else []
+                result = pack(app_dir, self.installation, *archive, *options)
                 if refusal is None:
                     self.assertEqual(result.returncode, 0, result.stderr)
                     with tarfile.open(target) as tar:
@@ -311,7 +300,8 @@ class BinaryTest(Fixture):
 
 class TreeTest(Fixture):
     def test_any_directory_depth(self):
-        self.addCleanup(lambda: remove_deep_tree(self.tmp.name) or os.mkdir(self.tmp.name))
+        # TemporaryDirectory's own removal recurses.
+        self.addCleanup(lambda: fs.remove_tree(self.tmp.name) or os.mkdir(self.tmp.name))
         app_dir = self.app(
             "deep",
             {
