@@ -4,14 +4,17 @@ The same inputs give the same bytes: members in sorted order, one fixed
 time for all (SOURCE_DATE_EPOCH when set), owner root and permissions
 0755/0644 by whether the file is executable, a gzip header without name or
 time. Caches of compiled modules are left out: the interpreter rewrites them
-at will. The archive is written beside its destination and renamed into
-place only when complete.
+at will. The archive is written beside its destination, from the tree the
+run is about to swap in and under its lock, and renamed into place once
+that tree is in place; names an archive cannot carry are refused first.
 """
 
+import contextlib
 import os
+from typing import Callable, Iterator, Optional
 
 from . import PackError, debian, fs, tarball, zipball
-from .members import LEFT_OUT_OF_INSTALLATIONS, source_date_epoch
+from .members import CONTROL_CHARACTER, Tree, source_date_epoch
 from .options import ArchiveOptions
 
 
@@ -33,19 +36,31 @@ def check_request(installation: str, options: ArchiveOptions) -> str:
     return name
 
 
-def write_archive(installation: str, options: ArchiveOptions) -> None:
-    """Writes the installation as the archive that output's suffix names."""
-    if not os.path.isdir(installation):
-        raise PackError("%s: no such installation directory" % installation)
-    name = check_request(installation, options)
-    output = options.output
-    lower = output.lower()
+def write_archive(tree: Tree, path: str, options: ArchiveOptions) -> None:
+    """Writes tree to path as the archive that the output's suffix names."""
+    name = application_name(options)
+    lower = options.output.lower()
     if lower.endswith(".tar.gz"):
-        tarball.write_tar_gz(installation, output, name, LEFT_OUT_OF_INSTALLATIONS)
+        tarball.write_tar_gz(tree, path, name)
     elif lower.endswith(".zip"):
-        zipball.write_zip(installation, output, name, LEFT_OUT_OF_INSTALLATIONS)
+        zipball.write_zip(tree, path, name)
     else:
-        debian.write_deb(installation, output, name, options.version, options.summary)
+        debian.write_deb(tree, path, name, options.version, options.summary)
+
+
+@contextlib.contextmanager
+def publishing(options: Optional[ArchiveOptions]) -> Iterator[Callable[[Tree], None]]:
+    """A function that writes a tree as the archive asked for, beside its
+    output: the caller writes it from what it is about to swap in, under
+    its lock. The archive takes the output's place when the block completes
+    (after the caller's swap), and is removed when the block fails. Without
+    an archive asked for, the function does nothing."""
+    if options is None:
+        yield lambda tree: None
+        return
+    requested: ArchiveOptions = options
+    with fs.replacing_file(requested.output) as partial:
+        yield lambda tree: write_archive(tree, partial, requested)
 
 
 def application_name(options: ArchiveOptions) -> str:
@@ -53,6 +68,6 @@ def application_name(options: ArchiveOptions) -> str:
     name = options.name
     if name is None:
         name = os.path.basename(os.path.normpath(os.path.abspath(options.app_dir)))
-    if name in ("", ".", "..") or "/" in name or "\0" in name:
+    if name in ("", ".", "..") or "/" in name or CONTROL_CHARACTER.search(name):
         raise PackError("%r: not usable as the application's name; choose one with --name" % name)
     return name

@@ -27,7 +27,7 @@ from typing import (
     Tuple,
 )
 
-from . import PackError, analysis, by_name
+from . import PackError, analysis, by_name, fs
 from .statements import Import, module_imports
 
 
@@ -151,8 +151,21 @@ def _is_excluded(name: str, excluded: Set[str]) -> bool:
 
 
 def _find(search: _Search, name: str, importer: str, lazy: bool = False) -> Optional[str]:
-    """Finds name (its parents first); returns its origin or None. A
-    module found lazily before and now at once is read again."""
+    """Finds name, its parents first (from the top: a package may be
+    nested deeper than the interpreter's recursion goes); returns its
+    origin or None."""
+    parts = name.split(".")
+    origin = None
+    for end in range(1, len(parts) + 1):
+        origin = _find_one(search, ".".join(parts[:end]), importer, lazy)
+        if origin is None:
+            return None
+    return origin
+
+
+def _find_one(search: _Search, name: str, importer: str, lazy: bool) -> Optional[str]:
+    """Finds name, whose parents have been looked for. A module found
+    lazily before and now at once is read again."""
     if name in search.modules:
         if name in search.lazy and not lazy:
             search.lazy.discard(name)
@@ -162,7 +175,7 @@ def _find(search: _Search, name: str, importer: str, lazy: bool = False) -> Opti
     if name in search.missing or _is_excluded(name, search.rules.excluded):
         return None
     parent = name.rpartition(".")[0]
-    if parent and (_find(search, parent, importer, lazy) is None or parent not in search.packages):
+    if parent and (parent not in search.modules or parent not in search.packages):
         search.missing.add(name)
         return None
     if lazy:
@@ -346,7 +359,7 @@ def submodules(directory: str, package: str) -> List[str]:
     """package and the modules below it, in directory."""
     names = [package]
     root = os.path.join(directory, *package.split("."))
-    for base, dirs, files in os.walk(root):
+    for base, dirs, files in fs.walk(root):
         dirs[:] = sorted(
             d
             for d in dirs

@@ -17,11 +17,13 @@ from typing import Dict, List, Optional, Tuple
 from . import PackError, fs
 from .layout import PROGRAM
 from .members import (
-    LEFT_OUT_OF_INSTALLATIONS,
+    Tree,
+    check_names,
     link_inside,
     members,
     normal_mode,
     source_date_epoch,
+    tree_members,
 )
 
 TIMEOUT = 600
@@ -32,10 +34,12 @@ ICON_SIZE = re.compile(r"[0-9]+x[0-9]+|scalable")
 
 
 def write_deb(
-    installation: str, output: str, name: str, version: Optional[str], summary: Optional[str]
+    tree: Tree, path: str, name: str, version: Optional[str], summary: Optional[str]
 ) -> None:
-    """Builds output, the package name of the installation."""
+    """Builds the package name of the installation that tree holds, written
+    to path."""
     version, summary = check_fields(name, version, summary)
+    installation = tree.folder
     if not os.path.isfile(os.path.join(installation, PROGRAM)):
         raise PackError(
             "%s: no %s program; a Debian package needs a Linux installation"
@@ -44,9 +48,12 @@ def write_deb(
     for tool, package in (("dpkg-deb", "dpkg"), ("dpkg-shlibdeps", "dpkg-dev"), ("dpkg", "dpkg")):
         if shutil.which(tool) is None:
             raise PackError("%s not found: install the Debian package %s" % (tool, package))
-    with tempfile.TemporaryDirectory(prefix="pack-app-deb-") as work:
+    found = tree_members(tree)
+    check_names(found, unfit_name, "a Debian package")
+    work = tempfile.mkdtemp(prefix="pack-app-deb-")
+    try:
         root = os.path.join(work, "debian", name)
-        place_files(installation, root, name, summary)
+        place_files(tree, found, root, name, summary)
         fields = {
             "Package": name,
             "Version": version,
@@ -61,11 +68,18 @@ def write_deb(
         control = "".join("%s: %s\n" % (key, value) for key, value in fields.items() if value)
         write_text(os.path.join(root, "DEBIAN", "control"), control)
         normalise(root)
-        with fs.replacing_file(output) as partial:
-            run(
-                ["dpkg-deb", "--root-owner-group", "-Zgzip", "-z9", "--build", root, partial],
-                env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())),
-            )
+        run(
+            ["dpkg-deb", "--root-owner-group", "-Zgzip", "-z9", "--build", root, path],
+            env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())),
+        )
+    finally:
+        fs.remove_tree(work)
+
+
+def unfit_name(name: str) -> Optional[str]:
+    """Why a Debian package cannot carry a name: dpkg lists a package's
+    files one to a line."""
+    return "a line feed" if "\n" in name else None
 
 
 def check_fields(name: str, version: Optional[str], summary: Optional[str]) -> Tuple[str, str]:
@@ -94,10 +108,12 @@ def maintainer(name: str) -> str:
     return "%s maintainers <%s>" % (name, email or "%s@localhost" % name)
 
 
-def place_files(installation: str, root: str, name: str, summary: str) -> None:
-    """The package's file tree under root."""
-    opt = os.path.join(root, "opt", name)
-    copy_installation(installation, opt)
+def place_files(
+    tree: Tree, found: List[Tuple[str, str]], root: str, name: str, summary: str
+) -> None:
+    """The package's file tree under root; found: the members of tree."""
+    installation = tree.folder
+    copy_installation(tree, found, os.path.join(root, "opt", name))
     bin_dir = os.path.join(root, "usr", "bin")
     os.makedirs(bin_dir)
     os.symlink("/opt/%s/%s" % (name, PROGRAM), os.path.join(bin_dir, name))
@@ -118,18 +134,18 @@ def place_files(installation: str, root: str, name: str, summary: str) -> None:
     os.makedirs(os.path.join(root, "DEBIAN"))
 
 
-def copy_installation(installation: str, target: str) -> None:
-    """installation at target, links inside it kept as links."""
+def copy_installation(tree: Tree, found: List[Tuple[str, str]], target: str) -> None:
+    """The installation at target, links inside it kept as links."""
     os.makedirs(target)
-    for member, path in members(installation, LEFT_OUT_OF_INSTALLATIONS):
+    for member, path in found:
         destination = os.path.join(target, *member.split("/"))
-        link = link_inside(installation, path) if os.path.islink(path) else None
+        link = link_inside(tree.folder, path) if os.path.islink(path) else None
         if link is not None:
             os.symlink(link, destination)
         elif os.path.isdir(path):
             os.mkdir(destination)
         else:
-            shutil.copyfile(path, destination)
+            fs.copy_file(path, destination)
             os.chmod(destination, normal_mode(os.stat(path).st_mode))
 
 
@@ -241,6 +257,8 @@ def run(command: List[str], cwd: Optional[str] = None, env: Optional[Dict[str, s
         raise PackError("%s: %s" % (command[0], error))
     if result.returncode != 0:
         lines = (result.stderr or result.stdout).strip().splitlines() or ["failed"]
-        raise PackError("%s: %s" % (command[0], lines[-1]))
+        # The first error the tool names (not the hints that follow it).
+        errors = [line for line in lines if line.startswith(command[0] + ": error: ")]
+        raise PackError(errors[0] if errors else "%s: %s" % (command[0], lines[-1]))
     output: str = result.stdout
     return output

@@ -11,13 +11,13 @@ release, compiled by this interpreter after its version has been compared.
 import json
 import os
 import shutil
-import signal
 import zipfile
-from typing import List
+from typing import List, Optional
 
-from . import analysis, fs, installation, native, pack_cache
+from . import analysis, archives, fs, installation, native, pack_cache
 from .layout import ARCHIVE, MANIFEST, STAGING_PREFIX, check_apart
-from .options import PackOptions
+from .members import LEFT_OUT_OF_INSTALLATIONS, Tree
+from .options import ArchiveOptions, PackOptions
 from .planning import Plan, Report, analyse
 
 
@@ -30,18 +30,31 @@ def empty_archive(path: str) -> None:
 
 def _carry_over(source: str, target: str) -> None:
     """Recreates source at target with hard links: the same files, untouched."""
+    if os.path.islink(source) or not os.path.isdir(source):
+        _link_file(source, target)
+        return
+    for directory, dirs, files in fs.walk(source):
+        made = (
+            target
+            if directory == source
+            else os.path.join(target, os.path.relpath(directory, source))
+        )
+        os.mkdir(made)
+        shutil.copystat(directory, made)
+        linked = [d for d in dirs if os.path.islink(os.path.join(directory, d))]
+        for name in files + linked:
+            _link_file(os.path.join(directory, name), os.path.join(made, name))
+
+
+def _link_file(source: str, target: str) -> None:
     if os.path.islink(source):
         os.symlink(os.readlink(source), target)
-    elif os.path.isdir(source):
-        os.mkdir(target)
+        return
+    try:
+        os.link(source, target)
+    except OSError:
+        fs.copy_file(source, target)
         shutil.copystat(source, target)
-        for name in os.listdir(source):
-            _carry_over(os.path.join(source, name), os.path.join(target, name))
-    else:
-        try:
-            os.link(source, target)
-        except OSError:
-            shutil.copy2(source, target)
 
 
 def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries: List[str]) -> int:
@@ -52,7 +65,7 @@ def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries
         _carry_over(os.path.join(runtime.lib_dir, name), os.path.join(stage_lib, name))
     for relative, (kind, source) in sorted(plan.files.items()):
         target = os.path.join(stage_lib, *relative.split("/"))
-        os.makedirs(os.path.dirname(target), exist_ok=True)
+        fs.make_dirs(os.path.dirname(target))
         if kind == "compile":
             with open(target, "wb") as f:
                 display = plan.display_names.get(relative, relative)
@@ -65,7 +78,7 @@ def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries
                     )
                 )
         else:
-            shutil.copyfile(source, target)
+            fs.copy_file(source, target)
             shutil.copymode(source, target)
             if kind == "binary":
                 os.chmod(target, 0o755)
@@ -76,41 +89,33 @@ def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries
         json.dump({"entries": owned, "files": sorted(plan.files)}, f, indent=1)
         f.write("\n")
     total = 0
-    for base, _, names in os.walk(stage_lib):
+    for base, _, names in fs.walk(stage_lib):
         for name in names:
             total += os.lstat(os.path.join(base, name)).st_size
     return total
 
 
-def pack(app_dir: str, target: str, options: PackOptions) -> Report:
-    """Checks everything, then replaces the installation's application."""
+def pack(
+    app_dir: str, target: str, options: PackOptions, archive: Optional[ArchiveOptions] = None
+) -> Report:
+    """Checks everything, then replaces the installation's application; also
+    writes the installation as the archive asked for, as this run leaves
+    it, before anything changes."""
     runtime = installation.read_installation(target)
     installation.check_interpreter(runtime)
     app = analysis.check_application(app_dir, options.entry)
     check_apart(app_dir, target)
     installation.check_names(app, runtime)
     # Interrupted before the exchange, the run stops and undoes its work;
-    # from the exchange on, it finishes the pack and then takes the signal.
-    committed: List[bool] = []
-    deferred: List[int] = []
-
-    def interrupt(signum: int, frame: object) -> None:
-        if not committed:
-            raise KeyboardInterrupt
-        deferred.append(signum)
-
-    with installation.locked(target):
-        previous = {s: signal.signal(s, interrupt) for s in (signal.SIGINT, signal.SIGTERM)}
-        try:
-            fs.remove_staging(target, STAGING_PREFIX)
-            plan = analyse(app, runtime, options)
-            with fs.replacing_directory(
-                runtime.lib_dir, target, STAGING_PREFIX, lambda: committed.append(True)
-            ) as stage_lib:
-                total = write_lib(plan, runtime, stage_lib, installation.runtime_entries(runtime))
-        finally:
-            for number, handler in previous.items():
-                signal.signal(number, handler)
-    if deferred:
-        signal.raise_signal(deferred[0])
+    # from the exchange on, it finishes (the archive too) and then takes the signal.
+    with fs.locked(target), fs.committing() as commit:
+        fs.remove_staging(target, STAGING_PREFIX)
+        plan = analyse(app, runtime, options)
+        with archives.publishing(archive) as write_archive:
+            with fs.replacing_directory(runtime.lib_dir, target, STAGING_PREFIX, commit) as stage:
+                total = write_lib(plan, runtime, stage, installation.runtime_entries(runtime))
+                staging = os.path.basename(os.path.dirname(stage))
+                write_archive(
+                    Tree(target, LEFT_OUT_OF_INSTALLATIONS + (staging,), (("lib", stage),))
+                )
     return plan.report._replace(total_bytes=total)

@@ -91,11 +91,9 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
     for relative, (kind, source) in list(placing.files.items()):
         if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
             placing.files[relative] = Placement("binary", source)
-    copies, missing_libraries = _native_libraries(placing.files, runtime)
-    for soname, source in copies.items():
-        placing.files[soname] = Placement("binary", source)
-        details.append("library %s (%s)" % (soname, source))
-    warnings += ["library %s not found (needed by %s)" % item for item in missing_libraries]
+    reached = {os.path.realpath(o) for o in found.closure.modules.values() if os.path.isabs(o)}
+    copies = _place_libraries(placing.files, runtime, reached, warnings)
+    details += ["library %s (%s)" % item for item in sorted(copies.items())]
     report = Report(
         modules=placing.counts["module"],
         app_modules=app_count,
@@ -242,15 +240,44 @@ def _place_application(
     return app_count
 
 
+def binary_problem(message: str, reached: bool) -> str:
+    """A binary that cannot run here, or a library it needs that is not
+    found: refused when the binary is one that the application's imports
+    load; a warning naming it when it is shipped only because its package
+    is shipped whole (it may serve other systems, or never be loaded)."""
+    if reached:
+        raise PackError(message)
+    return message
+
+
+def _place_libraries(
+    files: Dict[str, Placement], runtime: Runtime, reached: Set[str], warnings: List[str]
+) -> Dict[str, str]:
+    """Adds the libraries that the binaries need; returns them. A binary the
+    loader cannot map, when it is not refused, is shipped as it is."""
+    libraries = _native_libraries(files, runtime, reached)
+    for problem in libraries.problems:
+        warnings.append(binary_problem(problem.message, problem.reached))
+        if problem.unusable in files:
+            files[problem.unusable] = Placement("copy", files[problem.unusable].source)
+    for soname, source in libraries.copies.items():
+        files[soname] = Placement("binary", source)
+    return libraries.copies
+
+
 def _native_libraries(
-    files: Dict[str, Placement], runtime: Runtime
-) -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
+    files: Dict[str, Placement], runtime: Runtime, reached: Set[str]
+) -> native.Libraries:
     """Libraries to copy for the shipped binaries, the program and the
-    runtime's own libraries; and those not found."""
+    runtime's own libraries, and what stands in the way. reached: real
+    paths of the modules that the application's imports reach."""
+    program = os.path.join(runtime.installation, PROGRAM)
     binaries = [
-        (relative, source) for relative, (kind, source) in files.items() if kind == "binary"
+        native.Binary(relative, source, os.path.realpath(source) in reached)
+        for relative, (kind, source) in files.items()
+        if kind == "binary"
     ]
-    binaries.append((PROGRAM, os.path.join(runtime.installation, PROGRAM)))
+    binaries.append(native.Binary(PROGRAM, program, True))
     available = set()
     for name in runtime_entries(runtime):
         path = os.path.join(runtime.lib_dir, name)
@@ -259,5 +286,5 @@ def _native_libraries(
             soname = native.read_elf(path).soname
             if soname:
                 available.add(soname)
-            binaries.append((name, path))
-    return native.needed_libraries(binaries, available)
+            binaries.append(native.Binary(name, path, True))
+    return native.needed_libraries(binaries, available, native.read_elf(program).machine)

@@ -219,6 +219,9 @@ class Fixture(unittest.TestCase):
         self.lib = os.path.join(self.installation, "lib")
 
     def write_startup(self, source):
+        # The bytecode cache goes too: a source of the same size written
+        # within the same second would otherwise run the previous one's code.
+        shutil.rmtree(os.path.join(self.lib, "__pycache__"), ignore_errors=True)
         with open(os.path.join(self.lib, "__startup__.py"), "w", encoding="utf-8") as out:
             out.write(source)
 
