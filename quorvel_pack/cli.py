@@ -81,7 +81,8 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
         "-v",
         "--verbose",
         action="store_true",
-        help="also list the standard library's imports that serve " "other systems",
+        help="tell why each module, distribution and library ships (the chain of imports "
+        "that reached it), and every import left out or not found",
     )
     analysis_group.add_argument(
         "--no-gc-freeze",

@@ -5,6 +5,7 @@ import os
 import sys
 import tempfile
 import unittest
+import unittest.mock
 
 from quorvel_pack import startup
 
@@ -81,6 +82,23 @@ class MultiprocessingCommandTest(unittest.TestCase):
             self.assertIs(namespace["run"], sys.modules["entry_mod"].start)
             self.assertTrue(sys.frozen)
             del sys.frozen
+
+    def test_data_outside_packages_is_found_beside_the_start_up_module(self):
+        # Whatever the user's environment says.
+        with tempfile.TemporaryDirectory() as tmp:
+            with open(os.path.join(tmp, "entry_data.py"), "w") as f:
+                f.write("import os\ndef start():\n    return os.environ['TCL_LIBRARY']\n")
+            sys.path.insert(0, tmp)
+            self.addCleanup(sys.path.remove, tmp)
+            with unittest.mock.patch.dict(os.environ, {"TCL_LIBRARY": "/usr/share/tcltk/tcl8.6"}):
+                source = startup.startup_module_source(
+                    "entry_data", "start", False, {"TCL_LIBRARY": "tcl/8.6"}
+                )
+                namespace = {"__file__": os.path.join(tmp, "lib", "__startup__.pyc")}
+                exec(source, namespace)
+                del sys.frozen
+                seen = namespace["run"]()
+            self.assertEqual(seen, os.path.join(tmp, "lib", "tcl", "8.6"))
 
 
 if __name__ == "__main__":
