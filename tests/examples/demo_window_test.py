@@ -107,9 +107,6 @@ class DemoWindow(unittest.TestCase):
         self.assertEqual(visible_windows(self.display, TITLE), [])
 
     @unittest.skipUnless(can_hide_the_system(), "needs root for a private mount namespace")
-    # Tk script libraries not shipped yet: without the system's, Tcl finds no
-    # init.tcl, Tk does not start and the demo falls back to text.
-    @unittest.expectedFailure
     def test_window_opens_with_the_systems_copies_hidden(self):
         quorvel = os.path.join(self.installation, "quorvel")
         program = self.start(hiding_the_system(self.installation, [quorvel], self.workspace))
