@@ -12,21 +12,15 @@ import sys
 import tempfile
 import unittest
 
-from installation import DEMO_APP, SOURCE_DIR
+from installation import SOURCE_DIR
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-# The demo's own geometry and colours, read without leaving bytecode in the
-# sources (pack-app would list it).
-sys.dont_write_bytecode = True
-sys.path.insert(0, DEMO_APP)
-from demoapp import plot  # noqa: E402
-from virtual_display import start_xvfb  # noqa: E402
+from demo_picture import TITLE, at, path_at  # noqa: E402
+from virtual_display import shared_display  # noqa: E402
 from x_windows import (  # noqa: E402
     TIMEOUT,
     desktop_environment,
-    has_colour_near,
-    hex_colour,
     press_key,
     require_window,
     stop,
@@ -34,10 +28,8 @@ from x_windows import (  # noqa: E402
     wait_for_picture,
 )
 
-TITLE = "Line search demo"
 DRIVER = os.path.join(HERE, "demo_output_driver.py")
 MB_ICONINFORMATION = 0x40
-PATH_COLOUR = hex_colour(plot.PATH)
 # The driver's made-up search.
 POINTS = [(-1.5, 2.5), (-1.0, -0.5), (0.5, 2.5), (1.5, 0.0)]
 FIRST_LINES = (
@@ -71,23 +63,14 @@ CASES = [
 
 
 def midpoint(a, b):
-    (u1, v1), (u2, v2) = plot.to_canvas(plot.PLOT, *a), plot.to_canvas(plot.PLOT, *b)
+    (u1, v1), (u2, v2) = at(a), at(b)
     return ((u1 + u2) / 2, (v1 + v2) / 2)
-
-
-def at(point):
-    return plot.to_canvas(plot.PLOT, *point)
 
 
 class Fixture(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server, cls.display = start_xvfb()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.kill()
-        cls.server.wait()
+        cls.display = shared_display(cls)
 
     def setUp(self):
         self.workspace = tempfile.mkdtemp(prefix="quorvel-demo-output-")
@@ -149,16 +132,16 @@ class Window(Fixture):
         # The search waits before its third state: the first step shows, the
         # second does not yet.
         first_step = midpoint(POINTS[0], POINTS[1])
-        drawn, image = self.picture(window, lambda i: has_colour_near(i, first_step, PATH_COLOUR))
+        drawn, image = self.picture(window, lambda i: path_at(i, first_step))
         self.assertTrue(drawn, "the first step is not drawn while the search runs")
-        self.assertTrue(has_colour_near(image, at(POINTS[0]), PATH_COLOUR))
-        self.assertFalse(has_colour_near(image, midpoint(POINTS[1], POINTS[2]), PATH_COLOUR))
-        self.assertFalse(has_colour_near(image, at(POINTS[2]), PATH_COLOUR))
+        self.assertTrue(path_at(image, at(POINTS[0])))
+        self.assertFalse(path_at(image, midpoint(POINTS[1], POINTS[2])))
+        self.assertFalse(path_at(image, at(POINTS[2])))
         open(release, "w").close()
         last_step = midpoint(POINTS[2], POINTS[3])
-        drawn, image = self.picture(window, lambda i: has_colour_near(i, last_step, PATH_COLOUR))
+        drawn, image = self.picture(window, lambda i: path_at(i, last_step))
         self.assertTrue(drawn, "the last step is not drawn")
-        self.assertTrue(has_colour_near(image, midpoint(POINTS[1], POINTS[2]), PATH_COLOUR))
+        self.assertTrue(path_at(image, midpoint(POINTS[1], POINTS[2])))
         self.assertIsNone(program.poll(), "the window closed before the user closed it")
         press_key(self.display, window, "Escape")
         self.assertEqual(self.finish(program), (0, "", "", []))

@@ -22,18 +22,12 @@ from installation import (
 )
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-# The demo's own geometry and colours, read without leaving bytecode in the
-# sources (pack-app would list it).
-sys.dont_write_bytecode = True
-sys.path.insert(0, DEMO_APP)
-from demoapp import plot  # noqa: E402
-from virtual_display import start_xvfb  # noqa: E402
+from demo_picture import START, TITLE, at, path_at  # noqa: E402
+from virtual_display import shared_display  # noqa: E402
 from x_windows import (  # noqa: E402
     TIMEOUT,
     colour_count,
     desktop_environment,
-    has_colour_near,
-    hex_colour,
     press_key,
     require_window,
     stop,
@@ -42,10 +36,7 @@ from x_windows import (  # noqa: E402
     wait_until_still,
 )
 
-TITLE = "Line search demo"
-START = plot.to_canvas(plot.PLOT, -1.2, 1.0)
-MINIMUM = plot.to_canvas(plot.PLOT, 1.0, 1.0)
-PATH_COLOUR = hex_colour(plot.PATH)
+MINIMUM = (1.0, 1.0)  # the Rosenbrock function's
 SCREENSHOT = None
 
 
@@ -58,12 +49,10 @@ class DemoWindow(unittest.TestCase):
         if packed.returncode != 0:
             shutil.rmtree(cls.workspace)
             raise RuntimeError("pack-app failed: " + packed.stderr)
-        cls.server, cls.display = start_xvfb()
+        cls.display = shared_display(cls)
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.kill()
-        cls.server.wait()
         shutil.rmtree(cls.workspace, ignore_errors=True)
 
     def start(self, command):
@@ -91,15 +80,15 @@ class DemoWindow(unittest.TestCase):
         window = require_window(self.display, TITLE, program)
         picture = os.path.join(self.workspace, "demo-window.png")
         reached, image = wait_for_picture(
-            self.display, window, picture, lambda i: has_colour_near(i, MINIMUM, PATH_COLOUR)
+            self.display, window, picture, lambda i: path_at(i, at(MINIMUM))
         )
         self.assertGreater(colour_count(image), 8, "the window is blank")
         self.assertTrue(reached, "the path does not reach the minimum")
         # The search ends; the window stays until the user closes it.
         still, image = wait_until_still(self.display, window, picture)
         self.assertTrue(still, "the window keeps changing")
-        self.assertTrue(has_colour_near(image, START, PATH_COLOUR), "the path has no start")
-        self.assertTrue(has_colour_near(image, MINIMUM, PATH_COLOUR))
+        self.assertTrue(path_at(image, at(START)), "the path has no start")
+        self.assertTrue(path_at(image, at(MINIMUM)))
         self.assertIsNone(program.poll(), "the window closed before the user closed it")
         if SCREENSHOT:
             shutil.copyfile(picture, SCREENSHOT)

@@ -25,11 +25,21 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from boxes import FATAL, MAIN_SCRIPT, TERMINATED  # noqa: E402
-from virtual_display import start_xvfb  # noqa: E402
+from virtual_display import shared_display, start_xvfb  # noqa: E402
+from x_windows import (  # noqa: E402
+    TIMEOUT,
+    colour_count,
+    desktop_environment,
+    press_key,
+    screenshot,
+    stop,
+    visible_windows,
+    wait_for_no_window,
+    wait_for_window,
+)
 
 INSTALLED = None
 SCREENSHOT = None
-TIMEOUT = 30  # seconds any one step may take before the test gives up
 PROMPTLY = 10  # seconds within which a run must end that has no dialog to wait for
 HELPER = "quorvel-dialog"  # the program beside quorvel that shows the dialog
 
@@ -108,72 +118,6 @@ INTERRUPTIONS = [
 ]
 
 
-def private_environment(home, **extra):
-    """No inherited display, bus or settings: only what the case sets."""
-    environment = {
-        "PATH": "/usr/bin:/bin",
-        "LC_ALL": "C",
-        "HOME": home,
-        "XDG_RUNTIME_DIR": home,
-        "XDG_CONFIG_HOME": os.path.join(home, "config"),
-        "XDG_CACHE_HOME": os.path.join(home, "cache"),
-        # No session bus to find, and none to start.
-        "DBUS_SESSION_BUS_ADDRESS": "disabled:",
-        "NO_AT_BRIDGE": "1",
-        "GSETTINGS_BACKEND": "memory",
-    }
-    environment.update(extra)
-    return environment
-
-
-def xdotool(display, *args, check=True):
-    return subprocess.run(
-        ["xdotool", *args],
-        env={"DISPLAY": display, "PATH": "/usr/bin:/bin"},
-        capture_output=True,
-        text=True,
-        timeout=TIMEOUT,
-        check=check,
-    ).stdout
-
-
-def window_title(display, window):
-    """The window's title as the application set it (_NET_WM_NAME, UTF-8)."""
-    shown = subprocess.run(
-        ["xprop", "-display", display, "-id", window, "-notype", "_NET_WM_NAME"],
-        env={"LC_ALL": "C.UTF-8", "PATH": "/usr/bin:/bin"},
-        capture_output=True,
-        timeout=TIMEOUT,
-    ).stdout.decode("utf-8")
-    quoted = re.match(r'_NET_WM_NAME = "(.*)"$', shown.strip())
-    return re.sub(r"\\(.)", r"\1", quoted.group(1)) if quoted else None
-
-
-def visible_windows(display):
-    return xdotool(display, "search", "--onlyvisible", "--class", ".", check=False).split()
-
-
-def wait_for_window(display, caption, program):
-    """The id of the visible window whose title is caption, once it shows."""
-    deadline = time.monotonic() + TIMEOUT
-    while time.monotonic() < deadline:
-        for window in visible_windows(display):
-            if window_title(display, window) == caption:
-                return window
-        if program.poll() is not None:
-            return None
-        time.sleep(0.1)
-    return None
-
-
-def wait_for_no_window(display):
-    """The visible windows left once the last one has gone, or at the deadline."""
-    deadline = time.monotonic() + TIMEOUT
-    while visible_windows(display) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return visible_windows(display)
-
-
 def children(pid):
     """Process ids whose parent is pid."""
     found = []
@@ -200,12 +144,6 @@ def build_library(path, soname):
         timeout=TIMEOUT,
     )
     os.unlink(source)
-
-
-def stop(program):
-    if program.poll() is None:
-        program.kill()
-    program.wait()
 
 
 class Fixture(unittest.TestCase):
@@ -261,19 +199,14 @@ class Fixture(unittest.TestCase):
 class DialogOnADisplay(Fixture):
     @classmethod
     def setUpClass(cls):
-        cls.server, cls.display = start_xvfb()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.kill()
-        cls.server.wait()
+        cls.display = shared_display(cls)
 
     def start_dialog(self, source, caption, own_group=False):
         """Runs the case up to its dialog: (program, dialog's window)."""
         self.write_startup(source)
         program = self.start(
             [os.path.join(self.installation, "quorvel")],
-            private_environment(self.home, DISPLAY=self.display),
+            desktop_environment(self.home, DISPLAY=self.display),
             own_group,
         )
         window = wait_for_window(self.display, caption, program)
@@ -286,8 +219,7 @@ class DialogOnADisplay(Fixture):
         # Modal: the program waits for the user.
         time.sleep(0.3)
         self.assertIsNone(program.poll(), "the program went on with the dialog open")
-        xdotool(self.display, "windowfocus", "--sync", window)
-        xdotool(self.display, "key", "Return")
+        press_key(self.display, window, "Return")
         return window, program
 
     def test_each_box_waits_for_the_user_and_keeps_standard_error(self):
@@ -305,24 +237,11 @@ class DialogOnADisplay(Fixture):
         )
         time.sleep(0.5)  # let it draw
         picture = os.path.join(self.workspace, "dialog.png")
-        subprocess.run(
-            ["import", "-display", self.display, "-window", window, picture],
-            check=True,
-            timeout=TIMEOUT,
-            capture_output=True,
-        )
-        colours = subprocess.run(
-            ["identify", "-format", "%k", picture],
-            check=True,
-            capture_output=True,
-            text=True,
-            timeout=TIMEOUT,
-        ).stdout
-        self.assertGreater(int(colours), 8, "the dialog's window is blank")
+        image = screenshot(self.display, window, picture)
+        self.assertGreater(colour_count(image), 8, "the dialog's window is blank")
         if SCREENSHOT:
             shutil.copyfile(picture, SCREENSHOT)
-        xdotool(self.display, "windowfocus", "--sync", window)
-        xdotool(self.display, "key", "Return")
+        press_key(self.display, window, "Return")
         self.assertEqual(status, self.finish(program)[0])
 
     def test_awkward_text_and_caption(self):
@@ -340,12 +259,11 @@ class DialogOnADisplay(Fixture):
         self.write_startup(source)
         program = self.start(
             ["sh", "-c", 'exec "$0" 2>&-', os.path.join(self.installation, "quorvel")],
-            private_environment(self.home, DISPLAY=self.display),
+            desktop_environment(self.home, DISPLAY=self.display),
         )
         window = wait_for_window(self.display, caption, program)
         self.assertIsNotNone(window, "no dialog")
-        xdotool(self.display, "windowfocus", "--sync", window)
-        xdotool(self.display, "key", "Return")
+        press_key(self.display, window, "Return")
         self.assertEqual((status, ""), self.finish(program))
 
     def test_interruption_ends_dialog_and_program(self):
@@ -374,7 +292,7 @@ class DialogOnADisplay(Fixture):
             self.assertEqual((status, self.expected(stderr)), self.finish(program, PROMPTLY))
         self.write_startup(source)
         command = [os.path.join(self.installation, "quorvel")]
-        environment = private_environment(self.home, DISPLAY=self.display)
+        environment = desktop_environment(self.home, DISPLAY=self.display)
         with self.subTest("not executable"):
             os.chmod(helper, 0o644)
             program = self.start(command, environment)
@@ -424,7 +342,7 @@ class DialogOnADisplay(Fixture):
             path.group(1),
             os.path.join(self.installation, "quorvel"),
         ]
-        program = self.start(command, private_environment(self.home, DISPLAY=self.display))
+        program = self.start(command, desktop_environment(self.home, DISPLAY=self.display))
         self.assertEqual((status, self.expected(stderr)), self.finish(program))
 
 
@@ -453,7 +371,7 @@ class DisplayThatNeverAnswers(Fixture):
             with self.subTest(label):
                 program = self.start(
                     [os.path.join(self.installation, "quorvel")],
-                    private_environment(self.home, **extra),
+                    desktop_environment(self.home, **extra),
                 )
                 self.assertEqual((status, self.expected(stderr)), self.finish(program))
 
@@ -472,7 +390,7 @@ class NoDialog(Fixture):
                     self.write_startup(source)
                     program = self.start(
                         [os.path.join(self.installation, "quorvel")],
-                        private_environment(self.home, **extra),
+                        desktop_environment(self.home, **extra),
                     )
                     self.assertEqual((status, self.expected(stderr)), self.finish(program))
 

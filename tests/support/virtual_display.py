@@ -2,7 +2,8 @@
 
 import os
 import subprocess
-from typing import Tuple
+import unittest
+from typing import Tuple, Type
 
 
 def start_xvfb() -> Tuple[subprocess.Popen, str]:
@@ -35,3 +36,16 @@ def start_xvfb() -> Tuple[subprocess.Popen, str]:
         server.wait()
         raise RuntimeError("Xvfb did not start")
     return server, ":" + number
+
+
+def shared_display(test_class: Type[unittest.TestCase]) -> str:
+    """A virtual display for all of test_class's tests: started now (from
+    its setUpClass), stopped once they are done."""
+    server, display = start_xvfb()
+
+    def stop_server() -> None:
+        server.kill()
+        server.wait()
+
+    test_class.addClassCleanup(stop_server)
+    return display

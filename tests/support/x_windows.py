@@ -2,6 +2,7 @@
 virtual X display (see virtual_display.py)."""
 
 import os
+import re
 import subprocess
 import time
 from typing import Callable, Dict, List, Optional, Sequence, Tuple
@@ -23,7 +24,11 @@ def desktop_environment(home: str, **extra: str) -> Dict[str, str]:
         "XDG_RUNTIME_DIR": home,
         "XDG_CONFIG_HOME": os.path.join(home, "config"),
         "XDG_CACHE_HOME": os.path.join(home, "cache"),
+        # No session bus to find, and none to start; nor does GTK look for
+        # the accessibility bus or the settings store.
         "DBUS_SESSION_BUS_ADDRESS": "disabled:",
+        "NO_AT_BRIDGE": "1",
+        "GSETTINGS_BACKEND": "memory",
     }
     environment.update(extra)
     return environment
@@ -40,10 +45,25 @@ def xdotool(display: str, *args: str, check: bool = True) -> str:
     ).stdout
 
 
-def visible_windows(display: str, title: str) -> List[str]:
-    """The visible windows whose whole title is title (a plain-text title)."""
-    pattern = "^%s$" % title
-    return xdotool(display, "search", "--onlyvisible", "--name", pattern, check=False).split()
+def window_title(display: str, window: str) -> Optional[str]:
+    """The window's title as the program set it (_NET_WM_NAME, UTF-8)."""
+    shown = subprocess.run(
+        ["xprop", "-display", display, "-id", window, "-notype", "_NET_WM_NAME"],
+        env={"LC_ALL": "C.UTF-8", "PATH": "/usr/bin:/bin"},
+        capture_output=True,
+        timeout=TIMEOUT,
+    ).stdout.decode("utf-8")
+    quoted = re.match(r'_NET_WM_NAME = "(.*)"$', shown.strip())
+    return re.sub(r"\\(.)", r"\1", quoted.group(1)) if quoted else None
+
+
+def visible_windows(display: str, title: Optional[str] = None) -> List[str]:
+    """The visible windows; with a title, those whose whole title is that
+    (compared as text, not as a pattern)."""
+    found = xdotool(display, "search", "--onlyvisible", "--class", ".", check=False).split()
+    if title is None:
+        return found
+    return [window for window in found if window_title(display, window) == title]
 
 
 def wait_for_window(display: str, title: str, program: subprocess.Popen) -> Optional[str]:
@@ -58,6 +78,14 @@ def wait_for_window(display: str, title: str, program: subprocess.Popen) -> Opti
             return None
         time.sleep(0.1)
     return None
+
+
+def wait_for_no_window(display: str) -> List[str]:
+    """The visible windows left once the last one has gone, or at the deadline."""
+    deadline = time.monotonic() + TIMEOUT
+    while visible_windows(display) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return visible_windows(display)
 
 
 def require_window(display: str, title: str, program: subprocess.Popen) -> str:
