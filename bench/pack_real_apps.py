@@ -24,30 +24,12 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PYTHON = "/usr/bin/python3"
 sys.path.insert(0, os.path.join(ROOT, "tests", "quorvel_pack"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from files import write_files  # noqa: E402
+from installations import installation_copy, size  # noqa: E402
 from real_apps import APPS, DIST_PACKAGES  # noqa: E402
 
 DEFAULT_APPS = ("array", "templates", "plotting", "standard_library")
-
-
-def installation_copy(installation, scratch, name):
-    target = os.path.join(scratch, name)
-    if installation:
-        shutil.copytree(installation, target, symlinks=True)
-    else:
-        subprocess.run(
-            ["cmake", "--install", os.path.join(ROOT, "build"), "--prefix", target],
-            check=True,
-            stdout=subprocess.DEVNULL,
-        )
-    return target
-
-
-def write_app(app, directory):
-    for relative, text in app.files.items():
-        path = os.path.join(directory, *relative.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w") as f:
-            f.write(text)
 
 
 def timed_pack(pack_app, app_dir, installation, env):
@@ -64,13 +46,6 @@ def timed_pack(pack_app, app_dir, installation, env):
         sys.exit("pack-app failed for %s:\n%s" % (app_dir, result.stderr))
     summary = result.stdout.strip().splitlines()[-1]
     return wall, summary, len(result.stderr.splitlines())
-
-
-def lib_size(installation):
-    total = 0
-    for base, _, names in os.walk(os.path.join(installation, "lib")):
-        total += sum(os.lstat(os.path.join(base, n)).st_size for n in names)
-    return total
 
 
 def main():
@@ -98,14 +73,15 @@ def main():
         for name in args.app or DEFAULT_APPS:
             installation = installation_copy(args.installation, scratch, name)
             app_dir = os.path.join(scratch, "app-" + name)
-            write_app(APPS[name], app_dir)
+            write_files(app_dir, APPS[name].files)
             env = dict(os.environ, XDG_CACHE_HOME=os.path.join(scratch, "cache-" + name))
             first, summary, warnings = timed_pack(args.pack_app, app_dir, installation, env)
             again, _, _ = timed_pack(args.pack_app, app_dir, installation, env)
+            lib_size = size(os.path.join(installation, "lib"))
             counts = re.findall(r"(\d+) (?:modules|extension modules|libraries)", summary)
             print(
                 "| %s | %.1f s | %.1f s | %.1f MB | %s | %d |"
-                % (name, first, again, lib_size(installation) / 1e6, ", ".join(counts), warnings),
+                % (name, first, again, lib_size / 1e6, ", ".join(counts), warnings),
                 flush=True,
             )
             shutil.rmtree(installation)

@@ -24,6 +24,8 @@ import sys
 import tempfile
 import time
 
+from installations import installation_copy, size
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PYTHON = "/usr/bin/python3"
 BARE = [PYTHON, "-I", "-S", "-c", "pass"]
@@ -33,19 +35,6 @@ EMPTY_APP = "def run():\n    pass\n"
 # On a desktop the demo opens a window and waits: its runs here are the text
 # runs of a terminal without a display.
 ENVIRONMENT = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-
-
-def installation_copy(installation, scratch, name):
-    target = os.path.join(scratch, name)
-    if installation:
-        shutil.copytree(installation, target, symlinks=True)
-    else:
-        subprocess.run(
-            ["cmake", "--install", os.path.join(ROOT, "build"), "--prefix", target],
-            check=True,
-            stdout=subprocess.DEVNULL,
-        )
-    return target
 
 
 def prepare(args, scratch, name):
@@ -103,13 +92,6 @@ def instructions(argv):
     )
     found = re.search(r"Collected : (\d+)", result.stderr)
     return int(found.group(1)) if found else None
-
-
-def size(directory):
-    total = 0
-    for root, _, names in os.walk(directory):
-        total += sum(os.lstat(os.path.join(root, n)).st_size for n in names)
-    return total
 
 
 def main():
