@@ -5,7 +5,6 @@ redistributes, and the identities that are refused."""
 import io
 import json
 import os
-import shutil
 import subprocess
 import tempfile
 import unittest
