@@ -1,0 +1,111 @@
+"""What a pack places beside lib/ in a Linux installation: the program under
+the application's name, its icons, and the licences in licenses/.
+
+The runtime's own program (`quorvel`, which cmake --install writes) stays:
+it is the source of the named copy. These files are written into the pack's
+staging directory first and moved into place once the new lib/ is in, each
+in one step; what the previous pack placed and this one does not is then
+removed. The record of lib/ lists them, so nothing else is ever removed.
+"""
+
+import ctypes
+import os
+import shutil
+from typing import Dict, List, NamedTuple, Optional
+
+from . import PackError, icons, licences
+from .identity import LAUNCHER, Identity, program_name
+
+ICON = "share/icons/hicolor/%dx%d/apps/%s.png"
+
+
+class Entry(NamedTuple):
+    """A file beside lib/: copied from source, or holding data."""
+
+    source: Optional[str]
+    data: bytes
+    executable: bool
+
+
+def plan(
+    installation: str, identity: Identity, licence_files: Dict[str, bytes]
+) -> Dict[str, Entry]:
+    """Every file beside lib/ that this pack places, by its relative path."""
+    planned: Dict[str, Entry] = {}
+    program = program_name(identity)
+    if program != LAUNCHER:
+        planned[program] = Entry(os.path.join(installation, LAUNCHER), b"", True)
+        if identity.icon is not None:
+            for size, data in icons.hicolor_icons(identity.icon).items():
+                planned[ICON % (size, size, program)] = Entry(None, data, False)
+    for relative, data in licence_files.items():
+        planned[licences.DIRECTORY + "/" + relative] = Entry(None, data, False)
+    return planned
+
+
+def recorded(planned: Dict[str, Entry]) -> List[str]:
+    """The entries that the record of lib/ lists: licenses/ as a whole."""
+    inside = licences.DIRECTORY + "/"
+    return sorted({licences.DIRECTORY if p.startswith(inside) else p for p in planned})
+
+
+def check_program_name(installation: str, program: str, previous: List[str]) -> None:
+    """Refuses a name that the installation already holds for something a
+    pack did not place there."""
+    if program == LAUNCHER or program in previous:
+        return
+    if os.path.lexists(os.path.join(installation, program)):
+        raise PackError(
+            "%s: the installation already holds %s, which pack-app did not place; "
+            "choose another name with --name" % (program, os.path.join(installation, program))
+        )
+
+
+def write(stage: str, planned: Dict[str, Entry]) -> None:
+    """Writes the planned files under the staging directory."""
+    for relative, entry in sorted(planned.items()):
+        target = os.path.join(stage, *relative.split("/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        if entry.source is not None:
+            shutil.copyfile(entry.source, target)
+        else:
+            with open(target, "wb") as f:
+                f.write(entry.data)
+        os.chmod(target, 0o755 if entry.executable else 0o644)
+
+
+def _exchange_or_rename(source: str, target: str) -> None:
+    """Puts the directory source at target in one step, and the old one at
+    source (renameat2 RENAME_EXCHANGE), or renames when target is new."""
+    if not os.path.lexists(target):
+        os.rename(source, target)
+        return
+    libc = ctypes.CDLL(None, use_errno=True)
+    at_fdcwd, rename_exchange = -100, 2
+    if libc.renameat2(
+        at_fdcwd, os.fsencode(source), at_fdcwd, os.fsencode(target), rename_exchange
+    ):
+        code = ctypes.get_errno()
+        raise OSError(code, "cannot exchange %s and %s: %s" % (source, target, os.strerror(code)))
+
+
+def commit(installation: str, stage: str, planned: Dict[str, Entry], previous: List[str]) -> None:
+    """Moves the staged files into the installation and removes what the
+    previous pack placed that this one does not."""
+    entries = recorded(planned)
+    for relative in entries:
+        staged = os.path.join(stage, *relative.split("/"))
+        target = os.path.join(installation, *relative.split("/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        if os.path.isdir(staged):
+            _exchange_or_rename(staged, target)
+        else:
+            os.replace(staged, target)
+    for relative in previous:
+        if relative in entries or relative == LAUNCHER or ".." in relative.split("/"):
+            continue
+        path = os.path.join(installation, *relative.split("/"))
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path, ignore_errors=True)
+        elif os.path.lexists(path):
+            os.unlink(path)
