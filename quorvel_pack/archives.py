@@ -10,7 +10,11 @@ place only when complete.
 
 import os
 
+from typing import Tuple
+
 from . import PackError, debian, fs, tarball, zipball
+from .identity import program_name
+from .layout import PROGRAM, WINDOWS_PROGRAM
 from .members import LEFT_OUT_OF_INSTALLATIONS, source_date_epoch
 from .options import ArchiveOptions
 
@@ -29,7 +33,7 @@ def check_request(installation: str, options: ArchiveOptions) -> str:
         raise PackError("%s: unknown archive type; name it .tar.gz, .zip or .deb" % output)
     source_date_epoch()
     if output.lower().endswith(".deb"):
-        debian.check_fields(name, options.version, options.summary)
+        debian.check_fields(name, options.identity.version, options.identity.summary)
     return name
 
 
@@ -41,16 +45,25 @@ def write_archive(installation: str, options: ArchiveOptions) -> None:
     output = options.output
     lower = output.lower()
     if lower.endswith(".tar.gz"):
-        tarball.write_tar_gz(installation, output, name, LEFT_OUT_OF_INSTALLATIONS)
+        tarball.write_tar_gz(installation, output, name, left_out(options))
     elif lower.endswith(".zip"):
-        zipball.write_zip(installation, output, name, LEFT_OUT_OF_INSTALLATIONS)
+        zipball.write_zip(installation, output, name, left_out(options))
     else:
-        debian.write_deb(installation, output, name, options.version, options.summary)
+        debian.write_deb(installation, output, name, options.identity, left_out(options))
+
+
+def left_out(options: ArchiveOptions) -> Tuple[str, ...]:
+    """What the archive does not ship: the runtime's program, once the
+    application's named copy stands in for it, is the source of that copy
+    for the next pack and nothing a user needs."""
+    if program_name(options.identity) == PROGRAM:
+        return LEFT_OUT_OF_INSTALLATIONS
+    return LEFT_OUT_OF_INSTALLATIONS + (PROGRAM, WINDOWS_PROGRAM)
 
 
 def application_name(options: ArchiveOptions) -> str:
-    """--name, or else the application directory's name."""
-    name = options.name
+    """The application's name, or else the application directory's."""
+    name = options.identity.name
     if name is None:
         name = os.path.basename(os.path.normpath(os.path.abspath(options.app_dir)))
     if name in ("", ".", "..") or "/" in name or "\0" in name:

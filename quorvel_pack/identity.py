@@ -18,10 +18,10 @@ from dataclasses import dataclass, replace
 from typing import Dict, Optional, Tuple
 
 from . import PackError, icons
+from .layout import PROGRAM
 
 PROJECT_FILE = "pyproject.toml"
-# The launcher's own name: the program's when the application names none.
-LAUNCHER = "quorvel"
+TOOL_TABLE = "quorvel"  # [tool.quorvel]
 # Letters, digits, '.', '_' and '-', as in POSIX portable file names and
 # distribution names, starting and ending with a letter or digit.
 PORTABLE_NAME = re.compile(r"[A-Za-z0-9]([A-Za-z0-9._-]{0,62}[A-Za-z0-9])?")
@@ -65,8 +65,9 @@ class Identity:
 
 
 def program_name(identity: Identity) -> str:
-    """The program's file name in a Linux installation (without .exe)."""
-    return identity.name or LAUNCHER
+    """The program's file name (without .exe): the application's name, or
+    the launcher's own."""
+    return identity.name or PROGRAM
 
 
 def of_application(
@@ -98,7 +99,7 @@ def read_project(app_dir: str) -> Identity:
     except (OSError, UnicodeDecodeError, tomllib.TOMLDecodeError) as error:
         raise PackError("%s: %s" % (path, error))
     project = _table(document, "project", path)
-    tool = _table(_table(document, "tool", path), LAUNCHER, path, "tool.")
+    tool = _table(_table(document, "tool", path), TOOL_TABLE, path, "tool.")
     icon = _string(tool, "icon", path, "tool.quorvel")
     return Identity(
         name=_string(project, "name", path),

@@ -12,10 +12,12 @@ import json
 import os
 import shutil
 import signal
+import tempfile
 import zipfile
 from typing import List
 
-from . import analysis, fs, installation, native
+from . import analysis, fs, installation, native, toplevel
+from .identity import program_name
 from .layout import ARCHIVE, MANIFEST, STAGING_PREFIX, check_apart
 from .options import PackOptions
 from .planning import Plan, Report, analyse
@@ -44,8 +46,11 @@ def _carry_over(source: str, target: str) -> None:
             shutil.copy2(source, target)
 
 
-def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries: List[str]) -> int:
-    """Writes the new lib/ into stage_lib; returns its size in bytes."""
+def write_lib(
+    plan: Plan, runtime: installation.Runtime, stage_lib: str, entries: List[str], program: str
+) -> int:
+    """Writes the new lib/ into stage_lib, with the record of what the pack
+    placed and under which program name; returns its size in bytes."""
     os.mkdir(stage_lib)
     shutil.copystat(runtime.lib_dir, stage_lib)
     for name in entries:
@@ -72,7 +77,13 @@ def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries
     empty_archive(os.path.join(stage_lib, ARCHIVE))
     owned = sorted({r.split("/", 1)[0] for r in plan.files} | {ARCHIVE})
     with open(os.path.join(stage_lib, MANIFEST), "w") as f:
-        json.dump({"entries": owned, "files": sorted(plan.files)}, f, indent=1)
+        record = {
+            "entries": owned,
+            "files": sorted(plan.files),
+            "program": program,
+            "beside_lib": toplevel.recorded(plan.beside),
+        }
+        json.dump(record, f, indent=1)
         f.write("\n")
     total = 0
     for base, _, names in os.walk(stage_lib):
@@ -88,6 +99,9 @@ def pack(app_dir: str, target: str, options: PackOptions) -> Report:
     app = analysis.check_application(app_dir, options.entry)
     check_apart(app_dir, target)
     installation.check_names(app, runtime)
+    program = program_name(options.identity)
+    beside_before = installation.previous_beside_lib(runtime)
+    toplevel.check_program_name(target, program, beside_before)
     # Interrupted before the exchange, the run stops and undoes its work;
     # from the exchange on, it finishes the pack and then takes the signal.
     committed: List[bool] = []
@@ -103,10 +117,19 @@ def pack(app_dir: str, target: str, options: PackOptions) -> Report:
         try:
             fs.remove_staging(target, STAGING_PREFIX)
             plan = analyse(app, runtime, options)
-            with fs.replacing_directory(
-                runtime.lib_dir, target, STAGING_PREFIX, lambda: committed.append(True)
-            ) as stage_lib:
-                total = write_lib(plan, runtime, stage_lib, installation.runtime_entries(runtime))
+            # The files beside lib/ are staged first and moved in after it.
+            beside = tempfile.mkdtemp(prefix=STAGING_PREFIX, dir=target)
+            try:
+                toplevel.write(beside, plan.beside)
+                with fs.replacing_directory(
+                    runtime.lib_dir, target, STAGING_PREFIX, lambda: committed.append(True)
+                ) as stage_lib:
+                    total = write_lib(
+                        plan, runtime, stage_lib, installation.runtime_entries(runtime), program
+                    )
+                toplevel.commit(target, beside, plan.beside, beside_before)
+            finally:
+                shutil.rmtree(beside, ignore_errors=True)
         finally:
             for number, handler in previous.items():
                 signal.signal(number, handler)

@@ -190,6 +190,29 @@ def _licence_files_held(dist_info: str) -> List[Tuple[str, bytes]]:
     return texts
 
 
+def without_metadata(shipped: Sequence[Tuple[str, str]]) -> List[Component]:
+    """Third-party code without distribution metadata, as (top-level name,
+    path): by the system package that installed it, else on its own."""
+    first_files = {}
+    for name, path in shipped:
+        first_files[_first_file(path)] = (name, path)
+    packaged, unowned = debian_packages(list(first_files))
+    return packaged + [
+        Component(first_files[file][0], "", (), first_files[file][1]) for file in unowned
+    ]
+
+
+def _first_file(path: str) -> str:
+    """path, or for a directory the first file in it, which the system's
+    records name (a directory may be shared by several packages)."""
+    for base, dirs, names in os.walk(path):
+        dirs[:] = sorted(d for d in dirs if d != "__pycache__")
+        installed = sorted(n for n in names if not n.endswith(".pyc"))
+        if installed:
+            return os.path.join(base, installed[0])
+    return path
+
+
 def application(identity: Identity) -> Optional[Component]:
     """The application, when its metadata names a licence."""
     licence = identity.licence

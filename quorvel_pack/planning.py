@@ -7,7 +7,7 @@ from collections import Counter
 from dataclasses import dataclass, field
 from typing import Dict, List, Literal, NamedTuple, Tuple
 
-from . import PackError, analysis, closure, fs, native, startup
+from . import PackError, analysis, closure, fs, licences, native, startup, toplevel
 from .analysis import Role
 from .installation import STARTUP_FILE, Runtime, runtime_entries
 from .layout import PROGRAM
@@ -41,11 +41,12 @@ class Report(NamedTuple):
 
 class Plan(NamedTuple):
     """Every file of the new lib/ by its relative path, with the names that
-    tracebacks show for the compiled ones."""
+    tracebacks show for the compiled ones; and the files beside lib/."""
 
     files: Dict[str, Placement]
     display_names: Dict[str, str]
     report: Report
+    beside: Dict[str, toplevel.Entry]
 
 
 @dataclass
@@ -55,6 +56,10 @@ class _Placing:
     files: Dict[str, Placement] = field(default_factory=dict)
     display_names: Dict[str, str] = field(default_factory=dict)
     counts: "Counter[Role]" = field(default_factory=Counter)
+    # The shipped third-party code, for its licences: the .dist-info
+    # directories, and (name, a file) of what has none.
+    distributions: List[str] = field(default_factory=list)
+    untracked: List[Tuple[str, str]] = field(default_factory=list)
 
 
 def _place_module(
@@ -89,6 +94,9 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
     for soname, source in copies.items():
         placing.files[soname] = Placement("binary", source)
     warnings += ["library %s not found (needed by %s)" % item for item in missing_libraries]
+    components = licence_components(runtime, options, placing, sorted(copies.values()))
+    warnings += licences.warnings(components)
+    beside = toplevel.plan(runtime.installation, options.identity, licences.files(components))
     report = Report(
         modules=placing.counts["module"],
         app_modules=app_count,
@@ -99,7 +107,25 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
         not_shipped=[f.relative for f in app.files if f.role == "skipped"],
         warnings=warnings,
     )
-    return Plan(placing.files, placing.display_names, report)
+    return Plan(placing.files, placing.display_names, report, beside)
+
+
+def licence_components(
+    runtime: Runtime, options: PackOptions, placing: _Placing, libraries: List[str]
+) -> List[licences.Component]:
+    """What the installation redistributes, each with its licence: the
+    application, the interpreter, the third-party code, the libraries
+    copied from the system, this project."""
+    application = licences.application(options.identity)
+    third_party = [licences.distribution(info) for info in placing.distributions]
+    third_party += licences.without_metadata(placing.untracked)
+    return (
+        ([application] if application else [])
+        + [licences.interpreter(runtime.record["stdlib_dir"], runtime.record["python_version"])]
+        + sorted(third_party, key=lambda c: c.name.lower())
+        + licences.native_libraries(libraries)
+        + [licences.project(runtime.record.get("quorvel_version", ""))]
+    )
 
 
 def _place_standard_library(modules: Dict[str, str], runtime: Runtime, placing: _Placing) -> None:
@@ -121,10 +147,17 @@ def _place_third_party(paths: List[str], top: str, placing: _Placing, as_source:
     """A third-party top-level name, whole, from the first --path directory
     that has it, with its distribution metadata."""
     for path in paths:
-        if os.path.exists(os.path.join(path, top)) or closure.top_files(path, top):
+        files = closure.top_files(path, top)
+        if os.path.exists(os.path.join(path, top)) or files:
             _place_tree(path, top, placing, as_source)
-            for info in closure.dist_info(path, top):
+            infos = closure.dist_info(path, top)
+            for info in infos:
                 _place_tree(path, info, placing, True)
+            for info in infos:
+                if os.path.join(path, info) not in placing.distributions:
+                    placing.distributions.append(os.path.join(path, info))
+            if not infos:
+                placing.untracked.append((top, os.path.join(path, files[0] if files else top)))
             return
 
 

@@ -8,13 +8,13 @@ in one step; what the previous pack placed and this one does not is then
 removed. The record of lib/ lists them, so nothing else is ever removed.
 """
 
-import ctypes
 import os
 import shutil
 from typing import Dict, List, NamedTuple, Optional
 
-from . import PackError, icons, licences
-from .identity import LAUNCHER, Identity, program_name
+from . import PackError, fs, icons, licences
+from .identity import Identity, program_name
+from .layout import PROGRAM
 
 ICON = "share/icons/hicolor/%dx%d/apps/%s.png"
 
@@ -33,8 +33,8 @@ def plan(
     """Every file beside lib/ that this pack places, by its relative path."""
     planned: Dict[str, Entry] = {}
     program = program_name(identity)
-    if program != LAUNCHER:
-        planned[program] = Entry(os.path.join(installation, LAUNCHER), b"", True)
+    if program != PROGRAM:
+        planned[program] = Entry(os.path.join(installation, PROGRAM), b"", True)
         if identity.icon is not None:
             for size, data in icons.hicolor_icons(identity.icon).items():
                 planned[ICON % (size, size, program)] = Entry(None, data, False)
@@ -52,7 +52,7 @@ def recorded(planned: Dict[str, Entry]) -> List[str]:
 def check_program_name(installation: str, program: str, previous: List[str]) -> None:
     """Refuses a name that the installation already holds for something a
     pack did not place there."""
-    if program == LAUNCHER or program in previous:
+    if program == PROGRAM or program in previous:
         return
     if os.path.lexists(os.path.join(installation, program)):
         raise PackError(
@@ -75,18 +75,11 @@ def write(stage: str, planned: Dict[str, Entry]) -> None:
 
 
 def _exchange_or_rename(source: str, target: str) -> None:
-    """Puts the directory source at target in one step, and the old one at
-    source (renameat2 RENAME_EXCHANGE), or renames when target is new."""
-    if not os.path.lexists(target):
+    """Puts the directory source at target in one step."""
+    if os.path.lexists(target):
+        fs.exchange(source, target)
+    else:
         os.rename(source, target)
-        return
-    libc = ctypes.CDLL(None, use_errno=True)
-    at_fdcwd, rename_exchange = -100, 2
-    if libc.renameat2(
-        at_fdcwd, os.fsencode(source), at_fdcwd, os.fsencode(target), rename_exchange
-    ):
-        code = ctypes.get_errno()
-        raise OSError(code, "cannot exchange %s and %s: %s" % (source, target, os.strerror(code)))
 
 
 def commit(installation: str, stage: str, planned: Dict[str, Entry], previous: List[str]) -> None:
@@ -102,7 +95,7 @@ def commit(installation: str, stage: str, planned: Dict[str, Entry], previous: L
         else:
             os.replace(staged, target)
     for relative in previous:
-        if relative in entries or relative == LAUNCHER or ".." in relative.split("/"):
+        if relative in entries or relative == PROGRAM or ".." in relative.split("/"):
             continue
         path = os.path.join(installation, *relative.split("/"))
         if os.path.isdir(path) and not os.path.islink(path):

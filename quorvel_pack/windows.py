@@ -258,14 +258,6 @@ def check_installation(installation: str) -> None:
 # is shipped whole: its bytecode is not this interpreter's to analyse.
 
 
-def module_names_of_archive(archive: zipfile.ZipFile) -> Set[str]:
-    names: Set[str] = set()
-    for member in archive.namelist():
-        top = member.split("/", 1)[0]
-        names.add(top if "/" in member else top.split(".", 1)[0])
-    return names
-
-
 # (name in library.zip, contents)
 Member = Tuple[str, bytes]
 
@@ -287,7 +279,7 @@ def application_members(
             "%s: extension modules and DLLs of the application are not shipped in "
             "the Windows folder" % native[0]
         )
-    taken = sorted(analysis.top_level_names(shipped) & stdlib_names)
+    taken = sorted(analysis.module_names(f.relative for f in shipped) & stdlib_names)
     if taken:
         raise PackError(
             "%s: module names taken by the standard library of %s: %s"
@@ -381,7 +373,7 @@ def assemble(app_dir: str, installation: str, options: WindowsOptions) -> str:
             raise PackError("%s: %s is not a zip archive" % (runtime.path, stdlib_member(runtime)))
         with stdlib:
             members = application_members(
-                app_dir, runtime, module_names_of_archive(stdlib), options
+                app_dir, runtime, analysis.module_names(stdlib.namelist(), (".pyd",)), options
             )
             parent, base = os.path.split(os.path.abspath(installation))
             with fs.replacing_directory(installation, parent, "." + base + ".new-") as target:
