@@ -81,14 +81,17 @@ def check_fields(name: str, version: Optional[str], summary: Optional[str]) -> T
             "at least two characters); choose one with --name" % name
         )
     if version is None:
-        raise PackError("a Debian package needs a version: give --version")
+        raise PackError("a Debian package needs --version, or a version in pyproject.toml")
     if not PACKAGE_VERSION.fullmatch(version):
         raise PackError(
             "version %r does not fit a Debian package: it must start with a digit "
             "(e.g. 1.0.2)" % version
         )
     if not summary or not summary.isprintable():
-        raise PackError("a Debian package needs --summary, one line of description")
+        raise PackError(
+            "a Debian package needs --summary, one line of description (or a description "
+            "in pyproject.toml)"
+        )
     return version, summary
 
 
