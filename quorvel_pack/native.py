@@ -118,13 +118,16 @@ def _expand(directory: str, origin_dir: str) -> str:
 
 
 def find_library(
-    soname: str, needed_by: str, info: ElfInfo, cache: Dict[str, str]
+    soname: str, needed_by: str, info: ElfInfo, cache: Dict[str, str], passed_over: str = ""
 ) -> Optional[str]:
-    """Where the loader would find soname for needed_by, on this machine."""
+    """Where the loader would find soname for needed_by, on this machine,
+    leaving out the directory passed_over."""
     origin_dir = os.path.dirname(os.path.realpath(needed_by))
     directories = [_expand(d, origin_dir) for d in info.rpath if not info.runpath]
     directories += [_expand(d, origin_dir) for d in info.runpath]
     for directory in directories:
+        if passed_over and os.path.realpath(directory) == os.path.realpath(passed_over):
+            continue
         candidate = os.path.join(directory, soname)
         if os.path.isfile(candidate):
             return candidate
@@ -138,12 +141,15 @@ def find_library(
 
 
 def needed_libraries(
-    binaries: Iterable[Tuple[str, str]], available: Iterable[str]
+    binaries: Iterable[Tuple[str, str]], available: Iterable[str], lib_dir: str = ""
 ) -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
     """The libraries to copy for binaries, transitively.
 
     binaries: (label, path) of each shipped binary; available: sonames the
-    installation already holds in lib/. Returns ({soname: real file}, [(missing
+    installation already holds in lib/ for good. The other libraries in
+    lib_dir are copies that an earlier pack made: each is found again where
+    it came from, so that it is the system's current file, known to the
+    system's package records. Returns ({soname: real file}, [(missing
     soname, label of the binary that needs it)]). A library selected among
     alternatives is its real file, copied under the soname that is asked for.
     """
@@ -159,7 +165,7 @@ def needed_libraries(
         for soname in info.needed:
             if soname in base or soname in have or soname in copies:
                 continue
-            found = find_library(soname, path, info, cache)
+            found = find_library(soname, path, info, cache, lib_dir)
             if found is None:
                 missing.append((soname, label))
                 have.add(soname)

@@ -205,7 +205,7 @@ def _native_libraries(
             if soname:
                 available.add(soname)
             binaries.append((name, path))
-    return native.needed_libraries(binaries, available)
+    return native.needed_libraries(binaries, available, runtime.lib_dir)
 
 
 def _place_tree(path: str, top: str, placing: _Placing, as_source: bool) -> None:

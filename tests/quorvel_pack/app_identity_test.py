@@ -156,7 +156,12 @@ class AppIdentityTest(unittest.TestCase):
 
     def test_repacked_under_other_names_and_reinstalled(self):
         self.packed(self.app("greeter", {"__startup__.py": WHO_RUNS}))
-        self.packed(self.app("renamed", {"__startup__.py": WHO_RUNS}), "--name", "hello")
+        first_index = read_index(self.installation)
+        result = self.packed(self.app("renamed", {"__startup__.py": WHO_RUNS}), "--name", "hello")
+        # The libraries the first pack copied are found where they came
+        # from again, with their licences, not in the installation.
+        self.assertNotIn("licence", result.stderr)
+        self.assertEqual(first_index[1:], read_index(self.installation)[1:])
         self.assertFalse(os.path.lexists(os.path.join(self.installation, "greeter")))
         self.assertEqual(
             [], [p for p in icon_paths(self.installation, "greeter") if os.path.exists(p)]
