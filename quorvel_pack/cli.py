@@ -4,7 +4,7 @@ import argparse
 import sys
 from typing import List, Union
 
-from . import PackError, archives, identity, install, windows
+from . import PackError, archives, identity, install, windows, windows_identity
 from .layout import ARCHIVE
 from .options import ArchiveOptions, PackOptions, WindowsOptions
 from .planning import Report
@@ -162,6 +162,7 @@ def windows_options(args: argparse.Namespace, found: identity.Identity) -> Windo
         )
     if args.archive and not args.archive.endswith(".zip"):
         raise PackError("%s: a Windows folder is shipped as a .zip archive" % args.archive)
+    windows_identity.check(found)
     return WindowsOptions(
         runtime=args.runtime,
         native_paths=tuple(args.native_path),
@@ -208,7 +209,10 @@ def main(argv: List[str]) -> int:
         if archive:
             archives.check_request(args.installation, archive)
         if isinstance(operation, WindowsOptions):
-            print("pack-app: %s" % windows.assemble(args.app_dir, args.installation, operation))
+            account, warnings = windows.assemble(args.app_dir, args.installation, operation)
+            for warning in warnings:
+                print("pack-app: warning: %s" % warning, file=sys.stderr)
+            print("pack-app: %s" % account)
         else:
             report = install.pack(args.app_dir, args.installation, operation)
             print_report(report, args.installation)

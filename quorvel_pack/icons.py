@@ -1,61 +1,44 @@
 """The application's icon: checked, and drawn at the freedesktop hicolor
-theme's sizes (those of the launcher's own icons)."""
+theme's sizes (those of the launcher's own icons). The images are drawn as
+for the Windows icon group (ico); Pillow is needed only when an
+application has an icon."""
 
-import importlib
-import io
-from typing import Any, Dict
+from types import ModuleType
+from typing import Dict
 
 from . import PackError
 
 HICOLOR_SIZES = (16, 32, 48, 64, 96, 128, 256)
-SMALLEST = 256
-PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 
-def _image_module() -> Any:
+def _drawing() -> ModuleType:
     try:
-        return importlib.import_module("PIL.Image")
+        from . import ico
     except ImportError:
         raise PackError("an application icon needs Pillow (Debian: python3-pil)")
+    return ico
+
+
+def _read(path: str) -> bytes:
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError as error:
+        raise PackError("icon %s: %s" % (path, error.strerror or error))
 
 
 def check_icon(path: str) -> None:
-    """Refuses anything but a square PNG of at least SMALLEST pixels."""
+    """Refuses anything but a square PNG of at least 256 pixels."""
+    data = _read(path)
     try:
-        with open(path, "rb") as f:
-            data = f.read()
-    except OSError as error:
-        raise PackError("icon %s: %s" % (path, error.strerror or error))
-    if not data.startswith(PNG_SIGNATURE):
-        raise PackError("icon %s: not a PNG image" % path)
-    image_module = _image_module()
-    try:
-        with image_module.open(io.BytesIO(data)) as image:
-            image.load()
-            width, height = image.size
-    except (OSError, ValueError, SyntaxError) as error:
-        raise PackError("icon %s: a damaged PNG image (%s)" % (path, error))
-    if width != height or width < SMALLEST:
-        raise PackError(
-            "icon %s: %dx%d pixels; it must be square, at least %dx%d"
-            % (path, width, height, SMALLEST, SMALLEST)
-        )
+        _drawing().read_source(data)
+    except PackError as error:
+        raise PackError("%s: %s" % (path, error))
 
 
 def hicolor_icons(path: str) -> Dict[int, bytes]:
     """The icon as PNG files of each hicolor size: size -> contents. The
     same image always gives the same bytes."""
-    image_module = _image_module()
-    drawn = {}
-    with image_module.open(path) as source:
-        image = source.convert("RGBA")
-    for size in HICOLOR_SIZES:
-        scaled = (
-            image
-            if image.size == (size, size)
-            else image.resize((size, size), image_module.Resampling.LANCZOS)
-        )
-        out = io.BytesIO()
-        scaled.save(out, "PNG", optimize=True)
-        drawn[size] = out.getvalue()
-    return drawn
+    drawing = _drawing()
+    source = drawing.read_source(_read(path))
+    return {size: drawing.png_bytes(drawing.resized(source, size)) for size in HICOLOR_SIZES}

@@ -49,7 +49,7 @@ class IconsTest(unittest.TestCase):
             ("too small", png(128), "128x128 pixels"),
             ("not square", png(300, 256), "300x256 pixels"),
             ("not a PNG", jpeg.getvalue(), "not a PNG"),
-            ("truncated", png(256)[:60], "damaged"),
+            ("truncated", png(256)[:60], "not a readable PNG"),
         ]
         for what, data, message in cases:
             with self.subTest(what):
