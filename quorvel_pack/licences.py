@@ -235,7 +235,10 @@ def native_libraries(paths: Sequence[str]) -> List[Component]:
     """The bundled libraries by the system package that installed them;
     each one that none installed on its own, its licence not found."""
     packaged, unowned = debian_packages(paths)
-    return packaged + [Component(os.path.basename(path), "", (), path) for path in sorted(unowned)]
+    return packaged + [
+        Component(os.path.basename(path), "", (), path)
+        for path in sorted(unowned, key=os.path.basename)
+    ]
 
 
 # ---------------------------------------------------------------- writing
