@@ -11,15 +11,9 @@ import unittest
 
 from PIL import Image
 
-from installation import (
-    BUILD_DIR,
-    DEMO_APP,
-    copy_installation,
-    pack,
-    run_quorvel,
-    without_display,
-    write_files,
-)
+from boxes import without_display
+from files import snapshot, write_files
+from installation import BUILD_DIR, DEMO_APP, copy_installation, pack, run_quorvel
 
 SIZES = (16, 32, 48, 64, 96, 128, 256)
 WHO_RUNS = "import os, sys\ndef run():\n    print(os.path.basename(sys.executable), sys.argv[1:])\n"
@@ -39,22 +33,6 @@ def png(size, colour=(40, 160, 90, 255)):
     out = io.BytesIO()
     Image.new("RGBA", (size, size), colour).save(out, "PNG")
     return out.getvalue()
-
-
-def snapshot(directory):
-    found = {}
-    for root, dirs, names in os.walk(directory):
-        for name in dirs + names:
-            path = os.path.join(root, name)
-            key = os.path.relpath(path, directory)
-            if os.path.islink(path):
-                found[key] = "-> " + os.readlink(path)
-            elif os.path.isfile(path):
-                with open(path, "rb") as f:
-                    found[key] = f.read()
-            else:
-                found[key] = "dir"
-    return found
 
 
 def read_index(installation):
