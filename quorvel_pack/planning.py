@@ -153,7 +153,6 @@ def _place_third_party(paths: List[str], top: str, placing: _Placing, as_source:
             infos = closure.dist_info(path, top)
             for info in infos:
                 _place_tree(path, info, placing, True)
-            for info in infos:
                 if os.path.join(path, info) not in placing.distributions:
                     placing.distributions.append(os.path.join(path, info))
             if not infos:
