@@ -52,6 +52,11 @@ def recorded(planned: Dict[str, Entry]) -> List[str]:
 def check_program_name(installation: str, program: str, previous: List[str]) -> None:
     """Refuses a name that the installation already holds for something a
     pack did not place there."""
+    if program == licences.DIRECTORY:
+        raise PackError(
+            "%s: the name of the licences' directory beside lib/; choose another name with "
+            "--name" % program
+        )
     if program == PROGRAM or program in previous:
         return
     if os.path.lexists(os.path.join(installation, program)):

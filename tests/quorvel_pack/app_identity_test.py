@@ -193,6 +193,7 @@ class AppIdentityTest(unittest.TestCase):
             ("non-ASCII", ["--name", "grüßer"], "not a portable file name"),
             ("Windows device", ["--name", "Aux.app"], "a device name on Windows"),
             ("an entry of the installation", ["--name", "share"], "share"),
+            ("the licences' directory", ["--name", "licenses"], "licences' directory"),
             ("space in the version", ["--version", "1 0"], "not a version"),
             ("empty version", ["--version", ""], "not a version"),
             ("summary of two lines", ["--summary", "a\nb"], "one line"),
