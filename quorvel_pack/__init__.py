@@ -2,11 +2,12 @@
 
 One module each: `analysis` (the application's files and checks), `closure`
 (which modules it needs), `native` (the shared libraries those need),
-`installation` (reading and locking an installation), `planning` (what goes
-where in the new lib/), `install` (writing it and swapping it in), `archives`
+`installation` (reading an installation), `planning` (what goes where in
+the new lib/), `install` (writing it and swapping it in), `archives`
 (distributable archives and packages: `tarball`, `zipball`, `debian`, with
 what they share in `members`), `windows` and `pe` (the Windows folder from
-the embeddable runtime), `fs` (writing beside a target and swapping it in),
+the embeddable runtime), `fs` (writing beside a target and swapping it in
+under a lock, trees of any depth),
 `layout` (names in an installation), `rules` (the rule lists in data/);
 `cli` reads the command line into the `options` of each operation.
 """

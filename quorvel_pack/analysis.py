@@ -12,7 +12,7 @@ import keyword
 import marshal
 import os
 from types import CodeType
-from typing import Iterable, List, Literal, NamedTuple, Optional, Set, Tuple
+from typing import Dict, Iterable, Iterator, List, Literal, NamedTuple, Optional, Set, Tuple
 
 from . import PackError, fs
 from .identity import PROJECT_FILE
@@ -118,43 +118,95 @@ def _not_shipped(name: str, top_level: bool) -> bool:
 def application_files(
     app_dir: str, extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES
 ) -> List[AppFile]:
-    """Every file below app_dir with its role; refuses names that cannot be
-    shipped (not UTF-8, not valid module names) and symlinks leading out."""
+    """Every file below app_dir with its role, at any depth; refuses names
+    that cannot be shipped (not UTF-8, not valid module names), symlinks
+    leading out, and two files of one module name."""
     if not os.path.isdir(app_dir):
         raise PackError("%s: not a directory" % app_dir)
     root = os.path.realpath(app_dir)
     files: List[AppFile] = []
-    visited: Set[str] = set()
+    # The directories being read, innermost last: (names left, path, prefix, real path).
+    reading: List[Tuple[Iterator[str], str, str, str]] = []
+    entered: Set[str] = set()  # their real paths: a symlink to one of them is a loop
 
-    def walk(directory: str, prefix: str) -> None:
-        real = os.path.realpath(directory)
-        if real in visited:
+    def enter(directory: str, prefix: str, real: str) -> None:
+        if real in entered:
             raise PackError("%s: symlinks form a loop" % directory)
-        visited.add(real)
-        for name in sorted(os.listdir(directory)):
-            path = os.path.join(directory, name)
-            relative = prefix + name
-            _check_entry_name(app_dir, root, path, relative)
-            if _not_shipped(name, not prefix):
-                files.append(
-                    AppFile(relative + ("/" if os.path.isdir(path) else ""), "skipped", None)
-                )
-            elif os.path.isdir(path):
-                walk(path, relative + "/")
-            elif os.path.isfile(path):
-                module, role = module_of(relative, extension_suffixes)
-                files.append(AppFile(relative, role, module))
-            else:
-                files.append(AppFile(relative, "skipped", None))
-        visited.discard(real)
+        entered.add(real)
+        reading.append((iter(sorted(os.listdir(directory))), directory, prefix, real))
 
-    walk(app_dir, "")
+    enter(app_dir, "", root)
+    while reading:
+        names, directory, prefix, real = reading[-1]
+        name = next(names, None)
+        if name is None:
+            reading.pop()
+            entered.discard(real)
+            continue
+        path = os.path.join(directory, name)
+        _check_entry_name(app_dir, root, path, prefix + name)
+        if os.path.isdir(path) and not _not_shipped(name, not prefix):
+            linked = os.path.islink(path)
+            enter(
+                path, prefix + name + "/", os.path.realpath(path) if linked else real + "/" + name
+            )
+        else:
+            files.append(_app_file(path, prefix, name, extension_suffixes))
     for item in files:
         if item.module is not None and not all(
             valid_module_part(part) for part in item.module.split(".")
         ):
             raise PackError("%s: not a valid module name (%r)" % (item.relative, item.module))
+    check_one_file_per_module(files)
     return files
+
+
+def _app_file(path: str, prefix: str, name: str, extension_suffixes: Tuple[str, ...]) -> AppFile:
+    """A file, or a directory left behind, of the application."""
+    relative = prefix + name
+    if _not_shipped(name, not prefix):
+        return AppFile(relative + ("/" if os.path.isdir(path) else ""), "skipped", None)
+    if not os.path.isfile(path):
+        return AppFile(relative, "skipped", None)
+    module, role = module_of(relative, extension_suffixes)
+    return AppFile(relative, role, module)
+
+
+def _is_package_init(item: AppFile) -> bool:
+    return os.path.basename(item.relative).startswith("__init__.")
+
+
+def check_one_file_per_module(files: List[AppFile]) -> None:
+    """Refuses two files for one module name: a module beside a package of
+    its name (the interpreter takes the package if it has an __init__, the
+    module otherwise; the developer rarely means either), or two modules
+    (a source beside an extension module)."""
+    defined: Dict[str, AppFile] = {}
+    for item in files:
+        if item.module is None:
+            continue
+        first = defined.setdefault(item.module, item)
+        if first is item:
+            continue
+        module, package = (first, item) if _is_package_init(item) else (item, first)
+        if _is_package_init(package):
+            directory = package.relative[: -len(os.path.basename(package.relative))]
+            raise PackError(
+                "%s and %s: a module and a package of the same name; rename one"
+                % (module.relative, directory)
+            )
+        raise PackError(
+            "%s and %s: two modules of the same name; rename one" % (first.relative, item.relative)
+        )
+    for item in files:
+        parts = (item.module or "").split(".")
+        for end in range(1, len(parts)):
+            parent = defined.get(".".join(parts[:end]))
+            if parent is not None and not _is_package_init(parent):
+                raise PackError(
+                    "%s and %s/: a module and a package of the same name; rename one"
+                    % (parent.relative, "/".join(item.relative.split("/")[:end]))
+                )
 
 
 def top_level_names(files: Iterable[AppFile]) -> Set[str]:

@@ -6,6 +6,7 @@ from typing import List, Union
 
 from . import PackError, archives, identity, install, windows, windows_identity
 from .layout import ARCHIVE
+from .members import CONTROL_CHARACTER
 from .options import ArchiveOptions, PackOptions, WindowsOptions
 from .planning import Report
 
@@ -197,6 +198,12 @@ def print_report(report: Report, installation: str) -> None:
     )
 
 
+def one_line(message: str) -> str:
+    """message with its control characters escaped (file names may hold
+    line feeds): a refusal is one line."""
+    return CONTROL_CHARACTER.sub(lambda match: repr(match.group())[1:-1], message)
+
+
 def main(argv: List[str]) -> int:
     args = parse_arguments(argv)
     try:
@@ -209,17 +216,17 @@ def main(argv: List[str]) -> int:
         if archive:
             archives.check_request(args.installation, archive)
         if isinstance(operation, WindowsOptions):
-            account, warnings = windows.assemble(args.app_dir, args.installation, operation)
+            account, warnings = windows.assemble(
+                args.app_dir, args.installation, operation, archive
+            )
             for warning in warnings:
                 print("pack-app: warning: %s" % warning, file=sys.stderr)
             print("pack-app: %s" % account)
         else:
-            report = install.pack(args.app_dir, args.installation, operation)
+            report = install.pack(args.app_dir, args.installation, operation, archive)
             print_report(report, args.installation)
-        if archive:
-            archives.write_archive(args.installation, archive)
     except (PackError, OSError) as error:
-        print("pack-app: %s" % error, file=sys.stderr)
+        print("pack-app: %s" % one_line(str(error)), file=sys.stderr)
         return 1
     except KeyboardInterrupt:
         # Before its last step a pack is undone; once there, it completes

@@ -109,13 +109,26 @@ def _is_excluded(name: str, excluded: Set[str]) -> bool:
 
 
 def _find(search: _Search, name: str) -> Optional[str]:
-    """Finds name (its parents first); returns its origin or None."""
+    """Finds name, its parents first (from the top: a package may be
+    nested deeper than the interpreter's recursion goes); returns its
+    origin or None."""
+    parts = name.split(".")
+    origin = None
+    for end in range(1, len(parts) + 1):
+        origin = _find_one(search, ".".join(parts[:end]))
+        if origin is None:
+            return None
+    return origin
+
+
+def _find_one(search: _Search, name: str) -> Optional[str]:
+    """Finds name, whose parents have been looked for."""
     if name in search.modules:
         return search.modules[name]
     if name in search.missing or _is_excluded(name, search.excluded):
         return None
     parent = name.rpartition(".")[0]
-    if parent and (_find(search, parent) is None or parent not in search.packages):
+    if parent and (parent not in search.modules or parent not in search.packages):
         search.missing.add(name)
         return None
     origin = _locate(search, name, parent)
@@ -231,7 +244,7 @@ def c_module_imports(names: Iterable[str], python: str = sys.executable) -> Dict
 def _submodules(directory: str, package: str) -> List[str]:
     names = [package]
     root = os.path.join(directory, *package.split("."))
-    for base, dirs, files in os.walk(root):
+    for base, dirs, files in fs.walk(root):
         dirs[:] = sorted(
             d
             for d in dirs
@@ -431,7 +444,7 @@ def _third_party_modules(path: str, top: str) -> List[str]:
     if not os.path.isdir(os.path.join(path, top)):
         return [top]
     names = []
-    for base, dirs, files in os.walk(os.path.join(path, top)):
+    for base, dirs, files in fs.walk(os.path.join(path, top)):
         dirs[:] = sorted(d for d in dirs if analysis.valid_module_part(d))
         prefix = os.path.relpath(base, path).replace(os.sep, ".")
         names.append(prefix)

@@ -12,16 +12,19 @@ import re
 import shutil
 import subprocess
 import tempfile
-from typing import Collection, Dict, List, Optional, Tuple
+from typing import Dict, List, Optional, Tuple
 
 from . import PackError, fs, icons
 from .identity import Identity, Person, program_name
 from .layout import PROGRAM
 from .members import (
+    Tree,
+    check_names,
     link_inside,
     members,
     normal_mode,
     source_date_epoch,
+    tree_members,
 )
 
 TIMEOUT = 600
@@ -31,14 +34,14 @@ PACKAGE_VERSION = re.compile(r"([0-9]+:)?[0-9][A-Za-z0-9.+~-]*")
 ICON_SIZE = re.compile(r"[0-9]+x[0-9]+|scalable")
 
 
-def write_deb(
-    installation: str, output: str, name: str, identity: Identity, left_out: Collection[str]
-) -> None:
-    """Builds output, the package name of the installation, leaving out the
-    installation's members that left_out names."""
+def write_deb(tree: Tree, path: str, name: str, identity: Identity) -> None:
+    """Builds the package name of the installation that tree holds, written
+    to path."""
     version, summary = check_fields(name, identity.version, identity.summary)
+    installation = tree.folder
     program = program_name(identity)
-    if not os.path.isfile(os.path.join(installation, program)):
+    found = tree_members(tree)
+    if not any(m == program and os.path.isfile(p) for m, p in found):
         raise PackError(
             "%s: no %s program; a Debian package needs a Linux installation"
             % (installation, program)
@@ -46,10 +49,11 @@ def write_deb(
     for tool, package in (("dpkg-deb", "dpkg"), ("dpkg-shlibdeps", "dpkg-dev"), ("dpkg", "dpkg")):
         if shutil.which(tool) is None:
             raise PackError("%s not found: install the Debian package %s" % (tool, package))
-    with tempfile.TemporaryDirectory(prefix="pack-app-deb-") as work:
+    check_names(found, unfit_name, "a Debian package")
+    work = tempfile.mkdtemp(prefix="pack-app-deb-")
+    try:
         root = os.path.join(work, "debian", name)
-        copy_installation(installation, os.path.join(root, "opt", name), left_out)
-        place_files(installation, root, name, summary, program, identity.icon)
+        place_files(tree, found, root, name, summary, program, identity.icon)
         maintained_by = maintainer(name, identity.authors)
         fields = {
             "Package": name,
@@ -65,11 +69,18 @@ def write_deb(
         control = "".join("%s: %s\n" % (key, value) for key, value in fields.items() if value)
         write_text(os.path.join(root, "DEBIAN", "control"), control)
         normalise(root)
-        with fs.replacing_file(output) as partial:
-            run(
-                ["dpkg-deb", "--root-owner-group", "-Zgzip", "-z9", "--build", root, partial],
-                env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())),
-            )
+        run(
+            ["dpkg-deb", "--root-owner-group", "-Zgzip", "-z9", "--build", root, path],
+            env=dict(os.environ, SOURCE_DATE_EPOCH=str(source_date_epoch())),
+        )
+    finally:
+        fs.remove_tree(work)
+
+
+def unfit_name(name: str) -> Optional[str]:
+    """Why a Debian package cannot carry a name: dpkg lists a package's
+    files one to a line."""
+    return "a line feed" if "\n" in name else None
 
 
 def check_fields(name: str, version: Optional[str], summary: Optional[str]) -> Tuple[str, str]:
@@ -110,10 +121,19 @@ def maintainer(name: str, authors: Tuple[Person, ...]) -> str:
 
 
 def place_files(
-    installation: str, root: str, name: str, summary: str, program: str, icon: Optional[str]
+    tree: Tree,
+    found: List[Tuple[str, str]],
+    root: str,
+    name: str,
+    summary: str,
+    program: str,
+    icon: Optional[str],
 ) -> None:
-    """The command, the icons and the menu entry under root: the icons are
+    """The package's file tree under root (found: the members of tree): the
+    installation, the command, the icons and the menu entry. The icons are
     drawn from icon, or else the launcher's own."""
+    installation = tree.folder
+    copy_installation(tree, found, os.path.join(root, "opt", name))
     bin_dir = os.path.join(root, "usr", "bin")
     os.makedirs(bin_dir)
     os.symlink("/opt/%s/%s" % (name, program), os.path.join(bin_dir, name))
@@ -152,18 +172,18 @@ def launcher_icons(installation: str) -> Icons:
     return found
 
 
-def copy_installation(installation: str, target: str, left_out: Collection[str]) -> None:
-    """installation at target, links inside it kept as links."""
+def copy_installation(tree: Tree, found: List[Tuple[str, str]], target: str) -> None:
+    """The installation at target, links inside it kept as links."""
     os.makedirs(target)
-    for member, path in members(installation, left_out):
+    for member, path in found:
         destination = os.path.join(target, *member.split("/"))
-        link = link_inside(installation, path) if os.path.islink(path) else None
+        link = link_inside(tree.folder, path) if os.path.islink(path) else None
         if link is not None:
             os.symlink(link, destination)
         elif os.path.isdir(path):
             os.mkdir(destination)
         else:
-            shutil.copyfile(path, destination)
+            fs.copy_file(path, destination)
             os.chmod(destination, normal_mode(os.stat(path).st_mode))
 
 
@@ -275,6 +295,8 @@ def run(command: List[str], cwd: Optional[str] = None, env: Optional[Dict[str, s
         raise PackError("%s: %s" % (command[0], error))
     if result.returncode != 0:
         lines = (result.stderr or result.stdout).strip().splitlines() or ["failed"]
-        raise PackError("%s: %s" % (command[0], lines[-1]))
+        # The first error the tool names (not the hints that follow it).
+        errors = [line for line in lines if line.startswith(command[0] + ": error: ")]
+        raise PackError(errors[0] if errors else "%s: %s" % (command[0], lines[-1]))
     output: str = result.stdout
     return output

@@ -11,15 +11,15 @@ release, compiled by this interpreter after its version has been compared.
 import json
 import os
 import shutil
-import signal
 import tempfile
 import zipfile
-from typing import List
+from typing import List, Optional
 
-from . import analysis, fs, installation, native, toplevel
+from . import analysis, archives, fs, installation, native, toplevel
 from .identity import program_name
 from .layout import ARCHIVE, MANIFEST, STAGING_PREFIX, check_apart
-from .options import PackOptions
+from .members import LEFT_OUT_OF_INSTALLATIONS, Tree
+from .options import ArchiveOptions, PackOptions
 from .planning import Plan, Report, analyse
 
 
@@ -32,18 +32,31 @@ def empty_archive(path: str) -> None:
 
 def _carry_over(source: str, target: str) -> None:
     """Recreates source at target with hard links: the same files, untouched."""
+    if os.path.islink(source) or not os.path.isdir(source):
+        _link_file(source, target)
+        return
+    for directory, dirs, files in fs.walk(source):
+        made = (
+            target
+            if directory == source
+            else os.path.join(target, os.path.relpath(directory, source))
+        )
+        os.mkdir(made)
+        shutil.copystat(directory, made)
+        linked = [d for d in dirs if os.path.islink(os.path.join(directory, d))]
+        for name in files + linked:
+            _link_file(os.path.join(directory, name), os.path.join(made, name))
+
+
+def _link_file(source: str, target: str) -> None:
     if os.path.islink(source):
         os.symlink(os.readlink(source), target)
-    elif os.path.isdir(source):
-        os.mkdir(target)
+        return
+    try:
+        os.link(source, target)
+    except OSError:
+        fs.copy_file(source, target)
         shutil.copystat(source, target)
-        for name in os.listdir(source):
-            _carry_over(os.path.join(source, name), os.path.join(target, name))
-    else:
-        try:
-            os.link(source, target)
-        except OSError:
-            shutil.copy2(source, target)
 
 
 def write_lib(
@@ -57,7 +70,7 @@ def write_lib(
         _carry_over(os.path.join(runtime.lib_dir, name), os.path.join(stage_lib, name))
     for relative, (kind, source) in sorted(plan.files.items()):
         target = os.path.join(stage_lib, *relative.split("/"))
-        os.makedirs(os.path.dirname(target), exist_ok=True)
+        fs.make_dirs(os.path.dirname(target))
         if kind == "compile":
             with open(target, "wb") as f:
                 f.write(analysis.bytecode_file(source, plan.display_names.get(relative, relative)))
@@ -69,7 +82,7 @@ def write_lib(
                     )
                 )
         else:
-            shutil.copyfile(source, target)
+            fs.copy_file(source, target)
             shutil.copymode(source, target)
             if kind == "binary":
                 os.chmod(target, 0o755)
@@ -86,53 +99,55 @@ def write_lib(
         json.dump(record, f, indent=1)
         f.write("\n")
     total = 0
-    for base, _, names in os.walk(stage_lib):
+    for base, _, names in fs.walk(stage_lib):
         for name in names:
             total += os.lstat(os.path.join(base, name)).st_size
     return total
 
 
-def pack(app_dir: str, target: str, options: PackOptions) -> Report:
-    """Checks everything, then replaces the installation's application."""
+def _as_left(target: str, stage_lib: str, beside: str, plan: Plan, previous: List[str]) -> Tree:
+    """The installation as the run leaves it, read before anything changes:
+    the new lib/ and the files beside it from where they are staged."""
+    left_out, replaced = toplevel.archived(target, beside, plan.beside, previous)
+    staging = (os.path.basename(os.path.dirname(stage_lib)), os.path.basename(beside))
+    return Tree(
+        target,
+        LEFT_OUT_OF_INSTALLATIONS + staging + left_out,
+        (("lib", stage_lib),) + replaced,
+    )
+
+
+def pack(
+    app_dir: str, target: str, options: PackOptions, archive: Optional[ArchiveOptions] = None
+) -> Report:
+    """Checks everything, then replaces the installation's application; also
+    writes the installation as the archive asked for, as this run leaves
+    it, before anything changes."""
     runtime = installation.read_installation(target)
     installation.check_interpreter(runtime)
     app = analysis.check_application(app_dir, options.entry)
     check_apart(app_dir, target)
     installation.check_names(app, runtime)
     program = program_name(options.identity)
-    beside_before = installation.previous_beside_lib(runtime)
-    toplevel.check_program_name(target, program, beside_before)
     # Interrupted before the exchange, the run stops and undoes its work;
-    # from the exchange on, it finishes the pack and then takes the signal.
-    committed: List[bool] = []
-    deferred: List[int] = []
-
-    def interrupt(signum: int, frame: object) -> None:
-        if not committed:
-            raise KeyboardInterrupt
-        deferred.append(signum)
-
-    with installation.locked(target):
-        previous = {s: signal.signal(s, interrupt) for s in (signal.SIGINT, signal.SIGTERM)}
+    # from the exchange on, it finishes (the archive too) and then takes the signal.
+    with fs.locked(target), fs.committing() as commit:
+        fs.remove_staging(target, STAGING_PREFIX)
+        beside_before = installation.previous_beside_lib(runtime)
+        toplevel.check_program_name(target, program, beside_before)
+        plan = analyse(app, runtime, options)
+        # The files beside lib/ are staged first and moved in after it.
+        beside = tempfile.mkdtemp(prefix=STAGING_PREFIX, dir=target)
         try:
-            fs.remove_staging(target, STAGING_PREFIX)
-            plan = analyse(app, runtime, options)
-            # The files beside lib/ are staged first and moved in after it.
-            beside = tempfile.mkdtemp(prefix=STAGING_PREFIX, dir=target)
-            try:
-                toplevel.write(beside, plan.beside)
+            toplevel.write(beside, plan.beside)
+            with archives.publishing(archive) as write_archive:
                 with fs.replacing_directory(
-                    runtime.lib_dir, target, STAGING_PREFIX, lambda: committed.append(True)
-                ) as stage_lib:
-                    total = write_lib(
-                        plan, runtime, stage_lib, installation.runtime_entries(runtime), program
-                    )
+                    runtime.lib_dir, target, STAGING_PREFIX, commit
+                ) as stage:
+                    entries = installation.runtime_entries(runtime)
+                    total = write_lib(plan, runtime, stage, entries, program)
+                    write_archive(_as_left(target, stage, beside, plan, beside_before))
                 toplevel.commit(target, beside, plan.beside, beside_before)
-            finally:
-                shutil.rmtree(beside, ignore_errors=True)
         finally:
-            for number, handler in previous.items():
-                signal.signal(number, handler)
-    if deferred:
-        signal.raise_signal(deferred[0])
+            fs.remove_tree(beside)
     return plan.report._replace(total_bytes=total)

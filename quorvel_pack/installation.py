@@ -1,14 +1,11 @@
-"""Reading an installation before packing into it: its runtime record, the
-names its runtime takes in lib/, and the lock that keeps a second run out."""
+"""Reading an installation before packing into it: its runtime record and
+the names its runtime takes in lib/."""
 
-import contextlib
-import errno
-import fcntl
 import json
 import os
 import sys
 import zipfile
-from typing import Dict, Iterator, List, NamedTuple, Set
+from typing import Dict, List, NamedTuple, Set
 
 from . import PackError, analysis, native
 from .layout import ARCHIVE, MANIFEST, PROGRAM, RUNTIME_RECORD, STAGING_PREFIX
@@ -142,19 +139,3 @@ def runtime_entries(runtime: Runtime) -> List[str]:
             continue
         kept.append(name)
     return kept
-
-
-@contextlib.contextmanager
-def locked(installation: str) -> Iterator[None]:
-    """Holds the installation for the block; refuses a concurrent run."""
-    fd = os.open(installation, os.O_RDONLY)
-    try:
-        try:
-            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        except OSError as error:
-            if error.errno in (errno.EWOULDBLOCK, errno.EAGAIN):
-                raise PackError("%s: another pack-app is packing into it" % installation)
-            raise
-        yield
-    finally:
-        os.close(fd)

@@ -2,9 +2,10 @@
 their normalised modes and time, and which links stay links."""
 
 import os
+import re
 import stat
 import time
-from typing import Collection, List, Optional, Tuple
+from typing import Callable, Collection, Iterator, List, NamedTuple, Optional, Tuple
 
 from . import PackError, fs
 
@@ -18,6 +19,8 @@ DEFAULT_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC
 LEFT_OUT_OF_INSTALLATIONS = ("share/applications",)
 # Caches of compiled modules: the interpreter rewrites them at will.
 LEFT_OUT_EVERYWHERE = ("__pycache__",)
+# Characters that a name shown on one line, or unpacked by unzip, cannot hold.
+CONTROL_CHARACTER = re.compile(r"[\x00-\x1f\x7f]")
 
 assert time.gmtime(DEFAULT_EPOCH)[:6] == FIXED_DATE_TIME
 
@@ -37,24 +40,57 @@ def normal_mode(mode: int) -> int:
     return 0o755 if stat.S_ISDIR(mode) or mode & 0o111 else 0o644
 
 
+class Tree(NamedTuple):
+    """A folder as an archive holds it: relative paths left out (with
+    everything under them), and entries read from elsewhere, in place of the
+    folder's or added to it (what a run is about to move in)."""
+
+    folder: str
+    left_out: Tuple[str, ...] = ()
+    replaced: Tuple[Tuple[str, str], ...] = ()  # (relative path, path read instead)
+
+
 def members(folder: str, left_out: Collection[str] = ()) -> List[Tuple[str, str]]:
     """(relative path with /, full path) of everything under folder, sorted,
     parents before their contents; left_out names relative paths to skip,
     with everything under them."""
-    found = []
+    return tree_members(Tree(folder, tuple(left_out)))
 
-    def visit(directory: str, relative: str) -> None:
-        for entry in sorted(os.listdir(directory)):
-            path = os.path.join(directory, entry)
+
+def tree_members(tree: Tree) -> List[Tuple[str, str]]:
+    """members() of a tree, at any depth."""
+    replaced = dict(tree.replaced)
+
+    def children(directory: str, relative: str) -> Iterator[Tuple[str, str]]:
+        added = {m.rpartition("/")[2] for m in replaced if m.rpartition("/")[0] == relative}
+        for entry in sorted(added.union(os.listdir(directory))):
             member = relative + "/" + entry if relative else entry
-            if member in left_out or entry in LEFT_OUT_EVERYWHERE:
-                continue
-            found.append((member, path))
-            if os.path.isdir(path) and not os.path.islink(path):
-                visit(path, member)
+            if member not in tree.left_out and entry not in LEFT_OUT_EVERYWHERE:
+                yield member, replaced.get(member, os.path.join(directory, entry))
 
-    visit(folder, "")
+    found = []
+    pending = [children(tree.folder, "")]
+    while pending:
+        item = next(pending[-1], None)
+        if item is None:
+            pending.pop()
+            continue
+        found.append(item)
+        member, path = item
+        if os.path.isdir(path) and not os.path.islink(path):
+            pending.append(children(path, member))
     return found
+
+
+def check_names(
+    found: List[Tuple[str, str]], unfit: Callable[[str], Optional[str]], archive: str
+) -> None:
+    """Refuses the first member whose name an archive cannot carry: unfit
+    tells why, or None."""
+    for member, _ in found:
+        reason = unfit(member)
+        if reason:
+            raise PackError("%r: a file name with %s cannot go into %s" % (member, reason, archive))
 
 
 def link_inside(folder: str, path: str) -> Optional[str]:

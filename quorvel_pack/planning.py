@@ -5,7 +5,7 @@ and the shared libraries the shipped binaries need."""
 import os
 from collections import Counter
 from dataclasses import dataclass, field
-from typing import Dict, List, Literal, NamedTuple, Tuple
+from typing import Dict, List, Literal, NamedTuple, Set, Tuple
 
 from . import PackError, analysis, closure, fs, licences, native, startup, toplevel
 from .analysis import Role
@@ -90,10 +90,8 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
     for relative, (kind, source) in list(placing.files.items()):
         if kind == "copy" and relative.endswith(analysis.EXTENSION_SUFFIXES):
             placing.files[relative] = Placement("binary", source)
-    copies, missing_libraries = _native_libraries(placing.files, runtime)
-    for soname, source in copies.items():
-        placing.files[soname] = Placement("binary", source)
-    warnings += ["library %s not found (needed by %s)" % item for item in missing_libraries]
+    reached = {os.path.realpath(o) for o in found.closure.modules.values() if os.path.isabs(o)}
+    copies = _place_libraries(placing.files, runtime, reached, warnings)
     components = licence_components(runtime, options, placing, sorted(copies.values()))
     warnings += licences.warnings(components)
     beside = toplevel.plan(runtime.installation, options.identity, licences.files(components))
@@ -186,15 +184,44 @@ def _place_application(app: analysis.Application, options: PackOptions, placing:
     return app_count
 
 
+def binary_problem(message: str, reached: bool) -> str:
+    """A binary that cannot run here, or a library it needs that is not
+    found: refused when the binary is one that the application's imports
+    load; a warning naming it when it is shipped only because its package
+    is shipped whole (it may serve other systems, or never be loaded)."""
+    if reached:
+        raise PackError(message)
+    return message
+
+
+def _place_libraries(
+    files: Dict[str, Placement], runtime: Runtime, reached: Set[str], warnings: List[str]
+) -> Dict[str, str]:
+    """Adds the libraries that the binaries need; returns them. A binary the
+    loader cannot map, when it is not refused, is shipped as it is."""
+    libraries = _native_libraries(files, runtime, reached)
+    for problem in libraries.problems:
+        warnings.append(binary_problem(problem.message, problem.reached))
+        if problem.unusable in files:
+            files[problem.unusable] = Placement("copy", files[problem.unusable].source)
+    for soname, source in libraries.copies.items():
+        files[soname] = Placement("binary", source)
+    return libraries.copies
+
+
 def _native_libraries(
-    files: Dict[str, Placement], runtime: Runtime
-) -> Tuple[Dict[str, str], List[Tuple[str, str]]]:
+    files: Dict[str, Placement], runtime: Runtime, reached: Set[str]
+) -> native.Libraries:
     """Libraries to copy for the shipped binaries, the program and the
-    runtime's own libraries; and those not found."""
+    runtime's own libraries, and what stands in the way. reached: real
+    paths of the modules that the application's imports reach."""
+    program = os.path.join(runtime.installation, PROGRAM)
     binaries = [
-        (relative, source) for relative, (kind, source) in files.items() if kind == "binary"
+        native.Binary(relative, source, os.path.realpath(source) in reached)
+        for relative, (kind, source) in files.items()
+        if kind == "binary"
     ]
-    binaries.append((PROGRAM, os.path.join(runtime.installation, PROGRAM)))
+    binaries.append(native.Binary(PROGRAM, program, True))
     available = set()
     for name in runtime_entries(runtime):
         path = os.path.join(runtime.lib_dir, name)
@@ -203,8 +230,9 @@ def _native_libraries(
             soname = native.read_elf(path).soname
             if soname:
                 available.add(soname)
-            binaries.append((name, path))
-    return native.needed_libraries(binaries, available, runtime.lib_dir)
+            binaries.append(native.Binary(name, path, True))
+    machine = native.read_elf(program).machine
+    return native.needed_libraries(binaries, available, machine, runtime.lib_dir)
 
 
 def _place_tree(path: str, top: str, placing: _Placing, as_source: bool) -> None:
@@ -212,7 +240,7 @@ def _place_tree(path: str, top: str, placing: _Placing, as_source: bool) -> None
     modules, extension modules and data files."""
     entries = []
     if os.path.isdir(os.path.join(path, top)):
-        for base, dirs, names in os.walk(os.path.join(path, top)):
+        for base, dirs, names in fs.walk(os.path.join(path, top)):
             dirs[:] = sorted(d for d in dirs if d not in analysis.NOT_SHIPPED_NAMES)
             for name in sorted(names):
                 if not name.endswith(analysis.NOT_SHIPPED_SUFFIXES):

@@ -10,7 +10,7 @@ removed. The record of lib/ lists them, so nothing else is ever removed.
 
 import os
 import shutil
-from typing import Dict, List, NamedTuple, Optional
+from typing import Dict, List, NamedTuple, Optional, Tuple
 
 from . import PackError, fs, icons, licences
 from .identity import Identity, program_name
@@ -77,6 +77,24 @@ def write(stage: str, planned: Dict[str, Entry]) -> None:
             with open(target, "wb") as f:
                 f.write(entry.data)
         os.chmod(target, 0o755 if entry.executable else 0o644)
+
+
+def archived(
+    installation: str, stage: str, planned: Dict[str, Entry], previous: List[str]
+) -> Tuple[Tuple[str, ...], Tuple[Tuple[str, str], ...]]:
+    """What commit() will change, for an archive written before it: the
+    entries it removes, and (relative path, staged path) of what it puts in,
+    by the outermost directory the installation lacks."""
+    entries = recorded(planned)
+    removed = tuple(p for p in previous if p not in entries and p != PROGRAM)
+    replaced: Dict[str, str] = {}
+    for relative in entries:
+        parts = relative.split("/")
+        for depth in range(1, len(parts) + 1):
+            if depth == len(parts) or not os.path.isdir(os.path.join(installation, *parts[:depth])):
+                replaced["/".join(parts[:depth])] = os.path.join(stage, *parts[:depth])
+                break
+    return removed, tuple(replaced.items())
 
 
 def _exchange_or_rename(source: str, target: str) -> None:

@@ -11,8 +11,10 @@ programs and the ._pth file (which would override the launcher's search
 path) are left out, and so are the headers and import libraries of the
 installation, which serve building, not running.
 
-The folder is built beside the installation and swapped in at the end, so a
-refusal or an interruption leaves the installation as it was.
+The folder is built beside the installation and swapped in at the end, in
+one step and under a lock that keeps a second run out, so a refusal or an
+interruption leaves the installation as it was; what a killed run left
+beside it is removed by the next.
 """
 
 import ast
@@ -24,11 +26,11 @@ import sys
 from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple
 import zipfile
 
-from . import PackError, analysis, fs, licences, pe, rules, startup, windows_identity
+from . import PackError, analysis, archives, fs, licences, pe, rules, startup, windows_identity
 from .layout import ARCHIVE, check_apart
 from .layout import WINDOWS_PROGRAM as PROGRAM
-from .members import FIXED_DATE_TIME
-from .options import WindowsOptions
+from .members import FIXED_DATE_TIME, Tree
+from .options import ArchiveOptions, WindowsOptions
 
 LIBRARIES = ("linesearch.dll", "blaswrap.dll", "cblassub.dll")
 
@@ -229,7 +231,7 @@ def check_installation(installation: str) -> None:
             "build-windows --prefix %s" % (installation, missing[0], installation)
         )
     strangers = []
-    for root, dirs, files in os.walk(installation):
+    for root, dirs, files in fs.walk(installation):
         relative = os.path.relpath(root, installation).replace(os.sep, "/")
         relative = "" if relative == "." else relative
         if relative == "":
@@ -260,6 +262,12 @@ def check_installation(installation: str) -> None:
 # is shipped whole: its bytecode is not this interpreter's to analyse.
 
 
+def extension_suffixes(runtime: Runtime) -> Tuple[str, ...]:
+    """Those of the runtime's extension modules, as its import system has
+    them: a data file named like a Linux extension module is data here."""
+    return (".cp%d%d-win_amd64.pyd" % runtime.version, ".pyd")
+
+
 # (name in library.zip, contents)
 Member = Tuple[str, bytes]
 
@@ -269,7 +277,7 @@ def application_members(
 ) -> List[Member]:
     """(archive name, contents) of the application's files in library.zip,
     the generated __startup__ among them."""
-    app = analysis.check_application(app_dir, options.entry)
+    app = analysis.check_application(app_dir, options.entry, extension_suffixes(runtime))
     shipped = [f for f in app.files if f.role != "skipped"]
     native = [
         f.relative
@@ -405,9 +413,15 @@ def made_files(
     return made, licences.warnings(components)
 
 
-def assemble(app_dir: str, installation: str, options: WindowsOptions) -> Tuple[str, List[str]]:
-    """Turns installation into the runnable folder holding the application;
-    returns a one-line account of it, and the warnings."""
+def assemble(
+    app_dir: str,
+    installation: str,
+    options: WindowsOptions,
+    archive: Optional[ArchiveOptions] = None,
+) -> Tuple[str, List[str]]:
+    """Turns installation into the runnable folder holding the application,
+    also written as the archive asked for; returns a one-line account of it,
+    and the warnings."""
     runtime = read_runtime(options.runtime)
     check_apart(app_dir, installation)
     check_installation(installation)
@@ -415,20 +429,20 @@ def assemble(app_dir: str, installation: str, options: WindowsOptions) -> Tuple[
         if not os.path.isdir(directory):
             raise PackError("%s: no such directory (--native-path)" % directory)
     check_interpreter_link(installation, runtime)
-    with zipfile.ZipFile(runtime.path) as package:
-        files = plan_files(installation, runtime, package, options.native_paths)
-        made, warnings = made_files(installation, runtime, package, files, options)
-        try:
-            stdlib = zipfile.ZipFile(io.BytesIO(package.read(stdlib_member(runtime))))
-        except zipfile.BadZipFile:
-            raise PackError("%s: %s is not a zip archive" % (runtime.path, stdlib_member(runtime)))
-        with stdlib:
-            members = application_members(
-                app_dir, runtime, analysis.module_names(stdlib.namelist(), (".pyd",)), options
-            )
-            parent, base = os.path.split(os.path.abspath(installation))
-            with fs.replacing_directory(installation, parent, "." + base + ".new-") as target:
-                write_folder(target, files, package, stdlib, members, made)
+    parent, base = os.path.split(os.path.abspath(installation))
+    staging = "." + base + ".new-"
+    with fs.locked(installation), fs.committing() as commit:
+        fs.remove_staging(parent, staging)
+        with zipfile.ZipFile(runtime.path) as package:
+            files = plan_files(installation, runtime, package, options.native_paths)
+            made, warnings = made_files(installation, runtime, package, files, options)
+            with _standard_library(runtime, package) as stdlib:
+                stdlib_names = analysis.module_names(stdlib.namelist(), extension_suffixes(runtime))
+                members = application_members(app_dir, runtime, stdlib_names, options)
+                with archives.publishing(archive) as write_archive:
+                    with fs.replacing_directory(installation, parent, staging, commit) as target:
+                        write_folder(target, files, package, stdlib, members, made)
+                        write_archive(Tree(target))
     account = "%s: %d files of the application in lib/%s, %d files from %s and the native paths" % (
         installation,
         len(members),
@@ -437,3 +451,11 @@ def assemble(app_dir: str, installation: str, options: WindowsOptions) -> Tuple[
         runtime.path,
     )
     return account, warnings
+
+
+def _standard_library(runtime: Runtime, package: zipfile.ZipFile) -> zipfile.ZipFile:
+    """The package's standard library archive, opened."""
+    try:
+        return zipfile.ZipFile(io.BytesIO(package.read(stdlib_member(runtime))))
+    except zipfile.BadZipFile:
+        raise PackError("%s: %s is not a zip archive" % (runtime.path, stdlib_member(runtime)))

@@ -7,7 +7,7 @@ import unittest.mock
 
 from files import snapshot, write_files
 
-from quorvel_pack import fs
+from quorvel_pack import PackError, fs
 
 
 class InsideTest(unittest.TestCase):
@@ -118,6 +118,100 @@ class ReplacingDirectoryTest(unittest.TestCase):
         os.mkdir(os.path.join(self.root, ".stage-2"))
         fs.remove_staging(self.root, ".stage-")
         self.assertEqual(sorted(os.listdir(self.root)), ["other", "target"])
+
+
+class LockTest(unittest.TestCase):
+    def test_a_second_run_is_refused(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            target = os.path.join(tmp, "target")
+            os.mkdir(target)
+            with fs.locked(target):
+                with self.assertRaises(PackError) as refused, fs.locked(target):
+                    pass
+            self.assertEqual(
+                str(refused.exception), target + ": another pack-app is packing into it"
+            )
+            with fs.locked(target):  # released
+                pass
+
+    def test_a_directory_swapped_out_meanwhile_is_refused(self):
+        # A run opens the directory, another swaps a new one into its place
+        # (and holds that): the first must not go on with the old one.
+        with tempfile.TemporaryDirectory() as tmp:
+            target, new = os.path.join(tmp, "target"), os.path.join(tmp, "new")
+            os.mkdir(target)
+            os.mkdir(new)
+            real_open = os.open
+
+            def open_then_swap(path, *args):
+                fd = real_open(path, *args)
+                fs.exchange(new, target)
+                return fd
+
+            with unittest.mock.patch("quorvel_pack.fs.os.open", open_then_swap):
+                with self.assertRaises(PackError), fs.locked(target):
+                    pass
+
+
+class TreeTest(unittest.TestCase):
+    def test_walk_as_os_walk(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            write_files(tmp, {"b/c/d.txt": "", "a.txt": "", "b/e.txt": "", "f/g/h.txt": ""})
+            os.symlink("b", os.path.join(tmp, "link"))  # listed, not entered
+            mine = [(d, sorted(ds), sorted(names)) for d, ds, names in fs.walk(tmp)]
+            theirs = [(d, sorted(ds), sorted(names)) for d, ds, names in os.walk(tmp)]
+            self.assertEqual(sorted(mine), sorted(theirs))
+            # Pruned in place, as with os.walk.
+            pruned = []
+            for directory, dirs, _ in fs.walk(tmp):
+                pruned.append(os.path.relpath(directory, tmp))
+                dirs[:] = [d for d in dirs if d != "b"]
+            self.assertEqual(pruned, [".", "f", "f/g"])
+
+    def test_any_depth(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            deep = os.path.join(tmp, "top", *["d"] * 1100)
+            fs.make_dirs(deep)
+            fs.make_dirs(deep)  # already there
+            write_files(deep, {"leaf.txt": "x"})
+            self.assertEqual(len(list(fs.walk(os.path.join(tmp, "top")))), 1101)
+            fs.remove_tree(os.path.join(tmp, "top"))
+            self.assertEqual(os.listdir(tmp), [])
+
+    def test_remove_tree_removes_links_not_what_they_name(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            write_files(tmp, {"kept/x.txt": "", "gone/y.txt": ""})
+            os.symlink(os.path.join(tmp, "kept"), os.path.join(tmp, "gone", "link"))
+            fs.remove_tree(os.path.join(tmp, "gone"))
+            fs.remove_tree(os.path.join(tmp, "never-there"))
+            self.assertEqual(snapshot(tmp), {"kept": "dir", "kept/x.txt": b""})
+
+
+class CopyFileTest(unittest.TestCase):
+    def test_holes_stay_holes(self):
+        mib = 1 << 20
+        # name, (offset, bytes) written, size
+        cases = [
+            ("empty", [], 0),
+            ("all hole", [], 64 * mib),
+            ("hole first", [(32 * mib, b"tail")], 64 * mib),
+            ("data, hole, data", [(0, b"head" * 1024), (60 * mib, b"tail" * 1024)], 61 * mib),
+            ("no hole", [(0, b"x" * (3 * mib + 5))], 3 * mib + 5),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            source, copy = os.path.join(tmp, "source"), os.path.join(tmp, "copy")
+            for name, writes, size in cases:
+                with self.subTest(name):
+                    with open(source, "wb") as f:
+                        for offset, data in writes:
+                            f.seek(offset)
+                            f.write(data)
+                        f.truncate(size)
+                    fs.copy_file(source, copy)
+                    with open(source, "rb") as a, open(copy, "rb") as b:
+                        self.assertTrue(a.read() == b.read())
+                    written = sum(len(data) for _, data in writes)
+                    self.assertLessEqual(os.stat(copy).st_blocks * 512, written + 2 * mib)
 
 
 if __name__ == "__main__":

@@ -78,11 +78,13 @@ class RunPathTest(unittest.TestCase):
                 text=True,
                 check=True,
             )
-            copies, missing = native.needed_libraries([("libuser.so", binary)], [])
-            self.assertEqual(missing, [])
-            self.assertIn("libz.so.1", copies)
-            self.assertNotIn("libm.so.6", copies)
-            self.assertNotIn("libc.so.6", copies)
+            libraries = native.needed_libraries(
+                [native.Binary("libuser.so", binary, True)], [], native.read_elf(binary).machine
+            )
+            self.assertEqual(libraries.problems, [])
+            self.assertIn("libz.so.1", libraries.copies)
+            self.assertNotIn("libm.so.6", libraries.copies)
+            self.assertNotIn("libc.so.6", libraries.copies)
 
 
 if __name__ == "__main__":

@@ -8,9 +8,11 @@ QUORVEL_WINDOWS_INSTALLATION (made by cmake --install), QUORVEL_EMBED_DIR
 command that runs a Windows program, its words separated by |).
 """
 
+import fcntl
 import io
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -168,7 +170,7 @@ class AssembleTest(unittest.TestCase):
         self.package = os.path.join(self.tmp.name, "python-3.8-embed-amd64.zip")
         write_package(self.package)
 
-    def pack(self, *options, app=None, package=None):
+    def pack(self, *options, app=None, package=None, folder=None):
         return subprocess.run(
             [
                 sys.executable,
@@ -177,7 +179,7 @@ class AssembleTest(unittest.TestCase):
                 package or self.package,
                 *options,
                 app or self.app,
-                self.folder,
+                folder or self.folder,
             ],
             capture_output=True,
             text=True,
@@ -588,9 +590,103 @@ class AssembleTest(unittest.TestCase):
         self.assertIn("lib/settings.ini", packed.stderr)
         self.assertTrue(os.path.isfile(os.path.join(self.folder, "lib", "settings.ini")))
 
+    def test_extension_modules_are_known_by_the_windows_suffixes(self):
+        native = ["--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR]
+        # files added to the application, whether it is refused
+        cases = [
+            ({"tables/data.so": "data", "fast.abi3.so": "data"}, False),
+            ({"fast.pyd": "MZ"}, True),
+            ({"tools/fast.cp38-win_amd64.pyd": "MZ"}, True),
+        ]
+        for number, (files, refused) in enumerate(cases):
+            with self.subTest(sorted(files)):
+                app = os.path.join(self.tmp.name, "app%d" % number)
+                write_files(app, {**APP, **files})
+                packed = self.pack(*native, app=app)
+                if refused:
+                    self.assertEqual(packed.returncode, 1)
+                    self.assertIn("extension modules and DLLs of the application", packed.stderr)
+                    continue
+                self.assertEqual(packed.returncode, 0, packed.stderr)
+                with zipfile.ZipFile(os.path.join(self.folder, "lib", "library.zip")) as library:
+                    for name, text in files.items():
+                        self.assertEqual(library.read(name), text.encode())
+
+    def test_swapped_in_under_the_lock_whole_at_every_moment(self):
+        native = ["--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR]
+        self.assertEqual(self.pack(*native).returncode, 0)
+        before = snapshot(self.folder, directories=False)
+        write_files(self.app, {"helper.py": "def greet():\n    print('changed')\n"})
+        reference = os.path.join(self.tmp.name, "reference", "App")
+        shutil.copytree(INSTALLATION, reference)
+        self.assertEqual(self.pack(*native, folder=reference).returncode, 0)
+        after = snapshot(reference, directories=False)
+        shutil.rmtree(os.path.dirname(reference))
+
+        # Held by another run: refused, nothing changes.
+        held = os.open(self.folder, os.O_RDONLY)
+        try:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            packed = self.pack(*native)
+        finally:
+            os.close(held)
+        self.assertEqual(packed.returncode, 1)
+        self.assertIn("another pack-app is packing into it", packed.stderr)
+        self.assertEqual(snapshot(self.folder, directories=False), before)
+
+        # Killed at each step that renames: the folder is the old one or the
+        # new one, never missing or mixed, and the archive is there only
+        # with the new one; the next run removes what the killed one left.
+        pristine = os.path.join(self.tmp.name, "pristine")
+        shutil.copytree(self.folder, pristine)
+        os.makedirs(os.path.join(self.tmp.name, ".Other.new-x1y2z3"))
+        archive = os.path.join(self.tmp.name, "App.zip")
+        killed_at = [
+            "strace",
+            "-f",
+            "-qq",
+            "-o",
+            os.devnull,
+            "-e",
+            "trace=rename,renameat,renameat2",
+            "-e",
+            "inject=rename,renameat,renameat2:signal=KILL:when=%d",
+        ]
+        for step in range(1, 20):
+            command = killed_at[:-1] + [killed_at[-1] % step, sys.executable, PACK_APP]
+            command += ["--runtime", self.package, "--archive", archive, *native]
+            killed = subprocess.run(
+                command + [self.app, self.folder],
+                capture_output=True,
+                text=True,
+                timeout=TIMEOUT,
+            )
+            self.assertIn(
+                snapshot(self.folder, directories=False),
+                (before, after),
+                "killed at rename %d" % step,
+            )
+            if os.path.exists(archive):
+                self.assertEqual(snapshot(self.folder, directories=False), after)
+            if killed.returncode == 0:
+                break
+            self.assertEqual(killed.returncode, -signal.SIGKILL, killed.stderr)
+            packed = self.pack(*native, "--archive", archive)
+            self.assertEqual(packed.returncode, 0, packed.stderr)
+            self.assertEqual(snapshot(self.folder, directories=False), after)
+            self.assertEqual(
+                sorted(n for n in os.listdir(self.tmp.name) if n.startswith(".")),
+                [".Other.new-x1y2z3"],
+            )
+            os.unlink(archive)
+            shutil.rmtree(self.folder)
+            shutil.copytree(pristine, self.folder)
+        self.assertEqual(killed.returncode, 0, "still killed after %d renames" % step)
+        self.assertGreater(step, 1)
+
 
 class PEReaderTest(unittest.TestCase):
-    def test_agrees_with_pefile_on_every_built_file(self):
+    def test_reads_every_built_file(self):
         paths = [
             os.path.join(d, n)
             for d in (
@@ -622,7 +718,8 @@ class PEReaderTest(unittest.TestCase):
             ("text", b"plain text, long enough to hold a header offset" * 4),
             ("cut after the DOS header", program[:header]),
             ("no PE signature", program[:header] + b"NE\0\0" + program[header + 4 :]),
-            ("cut inside the sections", program[: header + 300]),
+            ("cut inside the section table", program[: header + 300]),
+            ("cut inside the sections", program[: len(program) // 2]),
         ]
         for name, data in cases:
             with self.subTest(name):
