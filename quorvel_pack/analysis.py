@@ -15,6 +15,7 @@ from types import CodeType
 from typing import Dict, Iterable, Iterator, List, Literal, NamedTuple, Optional, Set, Tuple
 
 from . import PackError, fs
+from .identity import PROJECT_FILE
 
 STARTUP = "__startup__"
 # The application's own start-up module is installed under this name; the
@@ -105,11 +106,12 @@ def _check_entry_name(app_dir: str, root: str, path: str, relative: str) -> None
 
 def _not_shipped(name: str, top_level: bool) -> bool:
     # The application directory itself is no package: its modules are
-    # top-level modules.
+    # top-level modules. Its pyproject.toml is read by the packing, not
+    # by the application.
     return (
         name in NOT_SHIPPED_NAMES
         or name.endswith(NOT_SHIPPED_SUFFIXES)
-        or (top_level and name == "__init__.py")
+        or (top_level and name in ("__init__.py", PROJECT_FILE))
     )
 
 
@@ -216,6 +218,28 @@ def top_level_names(files: Iterable[AppFile]) -> Set[str]:
             continue
         first, slash, _ = item.relative.partition("/")
         names.add(first if slash or item.module is None else item.module)
+    return names
+
+
+def module_names(
+    paths: Iterable[str], extension_suffixes: Tuple[str, ...] = EXTENSION_SUFFIXES
+) -> Set[str]:
+    """The top-level names that imports find among paths (relative, with /,
+    a directory's with a / at the end): the directories, which may be
+    packages, and the modules, sources, bytecode or extension modules. Only
+    these can shadow a module: data files of any name do not."""
+    names = set()
+    for path in paths:
+        first, slash, _ = path.partition("/")
+        module, role = module_of(first, extension_suffixes)
+        if slash:
+            module = first
+        elif first.endswith(".pyc"):
+            module = first[: -len(".pyc")]
+        elif role == "data":
+            continue
+        if module and valid_module_part(module):
+            names.add(module)
     return names
 
 

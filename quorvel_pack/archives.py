@@ -14,6 +14,8 @@ import os
 from typing import Callable, Iterator, Optional
 
 from . import PackError, debian, fs, tarball, zipball
+from .identity import program_name
+from .layout import PROGRAM, WINDOWS_PROGRAM
 from .members import CONTROL_CHARACTER, Tree, source_date_epoch
 from .options import ArchiveOptions
 
@@ -32,7 +34,7 @@ def check_request(installation: str, options: ArchiveOptions) -> str:
         raise PackError("%s: unknown archive type; name it .tar.gz, .zip or .deb" % output)
     source_date_epoch()
     if output.lower().endswith(".deb"):
-        debian.check_fields(name, options.version, options.summary)
+        debian.check_fields(name, options.identity.version, options.identity.summary)
     return name
 
 
@@ -41,11 +43,20 @@ def write_archive(tree: Tree, path: str, options: ArchiveOptions) -> None:
     name = application_name(options)
     lower = options.output.lower()
     if lower.endswith(".tar.gz"):
-        tarball.write_tar_gz(tree, path, name)
+        tarball.write_tar_gz(shipped(tree, options), path, name)
     elif lower.endswith(".zip"):
-        zipball.write_zip(tree, path, name)
+        zipball.write_zip(shipped(tree, options), path, name)
     else:
-        debian.write_deb(tree, path, name, options.version, options.summary)
+        debian.write_deb(shipped(tree, options), path, name, options.identity)
+
+
+def shipped(tree: Tree, options: ArchiveOptions) -> Tree:
+    """tree without the runtime's program once the application's named copy
+    stands in for it: that is the source of the copy for the next pack, and
+    nothing a user needs."""
+    if program_name(options.identity) == PROGRAM:
+        return tree
+    return tree._replace(left_out=tree.left_out + (PROGRAM, WINDOWS_PROGRAM))
 
 
 @contextlib.contextmanager
@@ -64,8 +75,8 @@ def publishing(options: Optional[ArchiveOptions]) -> Iterator[Callable[[Tree], N
 
 
 def application_name(options: ArchiveOptions) -> str:
-    """--name, or else the application directory's name."""
-    name = options.name
+    """The application's name, or else the application directory's."""
+    name = options.identity.name
     if name is None:
         name = os.path.basename(os.path.normpath(os.path.abspath(options.app_dir)))
     if name in ("", ".", "..") or "/" in name or CONTROL_CHARACTER.search(name):

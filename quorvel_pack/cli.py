@@ -4,7 +4,7 @@ import argparse
 import sys
 from typing import List, Union
 
-from . import PackError, archives, install, windows
+from . import PackError, archives, identity, install, windows, windows_identity
 from .layout import ARCHIVE
 from .members import CONTROL_CHARACTER
 from .options import ArchiveOptions, PackOptions, WindowsOptions
@@ -24,6 +24,12 @@ Run it with the interpreter that the installation embeds (the one whose
 version lib/quorvel-runtime.json records). Packing again replaces the
 previous application as a whole; the runtime's own files stay untouched. An
 interrupted run changes nothing.
+"""
+
+IDENTITY = """The application's name, version, description, authors and licence
+come from APP_DIR/pyproject.toml ([project]), its icon, company and
+copyright from [tool.quorvel]; the options below override them. Without a
+name the program keeps the launcher's name, icon and version.
 """
 
 EPILOG = """examples:
@@ -96,9 +102,15 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
         metavar="FILE",
         help="also write the installation as FILE (.tar.gz, .zip or .deb)",
     )
-    shipping.add_argument("--name", help="the application's name (default: APP_DIR's name)")
-    shipping.add_argument("--version", help="the package version (.deb)")
-    shipping.add_argument("--summary", help="one-line description (.deb)")
+    identity_group = parser.add_argument_group("the application's identity", IDENTITY)
+    identity_group.add_argument(
+        "--name", help="the program's and the packages' name (archives: default APP_DIR's name)"
+    )
+    identity_group.add_argument("--version", help="the application's version")
+    identity_group.add_argument("--summary", help="one-line description")
+    identity_group.add_argument(
+        "--icon", metavar="PNG", help="the application's icon: a square PNG, 256 pixels or more"
+    )
     windows_group = parser.add_argument_group("Windows")
     windows_group.add_argument(
         "--runtime",
@@ -116,7 +128,11 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
     return parser.parse_args(argv)
 
 
-def pack_options(args: argparse.Namespace) -> PackOptions:
+def identity_of(args: argparse.Namespace) -> identity.Identity:
+    return identity.of_application(args.app_dir, args.name, args.version, args.summary, args.icon)
+
+
+def pack_options(args: argparse.Namespace, found: identity.Identity) -> PackOptions:
     return PackOptions(
         entry=args.entry,
         as_source=args.source,
@@ -126,10 +142,11 @@ def pack_options(args: argparse.Namespace) -> PackOptions:
         whole_stdlib=args.whole_stdlib,
         freeze_gc=args.freeze_gc,
         verbose=args.verbose,
+        identity=found,
     )
 
 
-def windows_options(args: argparse.Namespace) -> WindowsOptions:
+def windows_options(args: argparse.Namespace, found: identity.Identity) -> WindowsOptions:
     """The options of --runtime; refuses those that do not apply to it."""
     given = [
         option
@@ -147,23 +164,19 @@ def windows_options(args: argparse.Namespace) -> WindowsOptions:
         )
     if args.archive and not args.archive.endswith(".zip"):
         raise PackError("%s: a Windows folder is shipped as a .zip archive" % args.archive)
+    windows_identity.check(found)
     return WindowsOptions(
         runtime=args.runtime,
         native_paths=tuple(args.native_path),
         entry=args.entry,
         as_source=args.source,
         freeze_gc=args.freeze_gc,
+        identity=found,
     )
 
 
-def archive_options(args: argparse.Namespace) -> ArchiveOptions:
-    return ArchiveOptions(
-        output=args.archive,
-        app_dir=args.app_dir,
-        name=args.name,
-        version=args.version,
-        summary=args.summary,
-    )
+def archive_options(args: argparse.Namespace, found: identity.Identity) -> ArchiveOptions:
+    return ArchiveOptions(output=args.archive, app_dir=args.app_dir, identity=found)
 
 
 def print_report(report: Report, installation: str) -> None:
@@ -198,14 +211,19 @@ def main(argv: List[str]) -> int:
     args = parse_arguments(argv)
     try:
         # Refusals first, so that a refused run packs nothing.
+        found = identity_of(args)
         operation: Union[PackOptions, WindowsOptions] = (
-            windows_options(args) if args.runtime else pack_options(args)
+            windows_options(args, found) if args.runtime else pack_options(args, found)
         )
-        archive = archive_options(args) if args.archive else None
+        archive = archive_options(args, found) if args.archive else None
         if archive:
             archives.check_request(args.installation, archive)
         if isinstance(operation, WindowsOptions):
-            account = windows.assemble(args.app_dir, args.installation, operation, archive)
+            account, warnings = windows.assemble(
+                args.app_dir, args.installation, operation, archive
+            )
+            for warning in warnings:
+                print("pack-app: warning: %s" % warning, file=sys.stderr)
             print("pack-app: %s" % account)
         else:
             report = install.pack(args.app_dir, args.installation, operation, archive)

@@ -14,7 +14,8 @@ import subprocess
 import tempfile
 from typing import Dict, List, Optional, Tuple
 
-from . import PackError, fs
+from . import PackError, fs, icons
+from .identity import Identity, Person, program_name
 from .layout import PROGRAM
 from .members import (
     Tree,
@@ -33,34 +34,34 @@ PACKAGE_VERSION = re.compile(r"([0-9]+:)?[0-9][A-Za-z0-9.+~-]*")
 ICON_SIZE = re.compile(r"[0-9]+x[0-9]+|scalable")
 
 
-def write_deb(
-    tree: Tree, path: str, name: str, version: Optional[str], summary: Optional[str]
-) -> None:
+def write_deb(tree: Tree, path: str, name: str, identity: Identity) -> None:
     """Builds the package name of the installation that tree holds, written
     to path."""
-    version, summary = check_fields(name, version, summary)
+    version, summary = check_fields(name, identity.version, identity.summary)
     installation = tree.folder
-    if not os.path.isfile(os.path.join(installation, PROGRAM)):
+    program = program_name(identity)
+    found = tree_members(tree)
+    if not any(m == program and os.path.isfile(p) for m, p in found):
         raise PackError(
             "%s: no %s program; a Debian package needs a Linux installation"
-            % (installation, PROGRAM)
+            % (installation, program)
         )
     for tool, package in (("dpkg-deb", "dpkg"), ("dpkg-shlibdeps", "dpkg-dev"), ("dpkg", "dpkg")):
         if shutil.which(tool) is None:
             raise PackError("%s not found: install the Debian package %s" % (tool, package))
-    found = tree_members(tree)
     check_names(found, unfit_name, "a Debian package")
     work = tempfile.mkdtemp(prefix="pack-app-deb-")
     try:
         root = os.path.join(work, "debian", name)
-        place_files(tree, found, root, name, summary)
+        place_files(tree, found, root, name, summary, program, identity.icon)
+        maintained_by = maintainer(name, identity.authors)
         fields = {
             "Package": name,
             "Version": version,
             "Architecture": run(["dpkg", "--print-architecture"]).strip(),
-            "Maintainer": maintainer(name),
+            "Maintainer": maintained_by,
             "Installed-Size": str(installed_size(root)),
-            "Depends": shared_library_depends(work, root, name),
+            "Depends": shared_library_depends(work, root, name, maintained_by),
             "Section": "misc",
             "Priority": "optional",
             "Description": summary,
@@ -90,48 +91,85 @@ def check_fields(name: str, version: Optional[str], summary: Optional[str]) -> T
             "%r: not a Debian package name (lower case letters, digits, + - ., "
             "at least two characters); choose one with --name" % name
         )
-    if version is None or not PACKAGE_VERSION.fullmatch(version):
+    if version is None:
+        raise PackError("a Debian package needs --version, or a version in pyproject.toml")
+    if not PACKAGE_VERSION.fullmatch(version):
         raise PackError(
-            "%r: a Debian package needs --version, starting with a digit " "(e.g. 1.0.2)" % version
+            "version %r does not fit a Debian package: it must start with a digit "
+            "(e.g. 1.0.2)" % version
         )
     if not summary or not summary.isprintable():
-        raise PackError("a Debian package needs --summary, one line of description")
+        raise PackError(
+            "a Debian package needs --summary, one line of description (or a description "
+            "in pyproject.toml)"
+        )
     return version, summary
 
 
-def maintainer(name: str) -> str:
-    """DEBFULLNAME <DEBEMAIL>, as Debian's tools take them, when set."""
+def maintainer(name: str, authors: Tuple[Person, ...]) -> str:
+    """DEBFULLNAME <DEBEMAIL>, as Debian's tools take them, when set; else
+    the first of the application's authors with an e-mail address."""
     email = os.environ.get("DEBEMAIL", "")
     full_name = os.environ.get("DEBFULLNAME", "")
     if email and full_name:
         return "%s <%s>" % (full_name, email)
+    if not email and not full_name:
+        for author in authors:
+            if author.email:
+                return "%s <%s>" % (author.name or author.email, author.email)
     return "%s maintainers <%s>" % (name, email or "%s@localhost" % name)
 
 
 def place_files(
-    tree: Tree, found: List[Tuple[str, str]], root: str, name: str, summary: str
+    tree: Tree,
+    found: List[Tuple[str, str]],
+    root: str,
+    name: str,
+    summary: str,
+    program: str,
+    icon: Optional[str],
 ) -> None:
-    """The package's file tree under root; found: the members of tree."""
+    """The package's file tree under root (found: the members of tree): the
+    installation, the command, the icons and the menu entry. The icons are
+    drawn from icon, or else the launcher's own."""
     installation = tree.folder
     copy_installation(tree, found, os.path.join(root, "opt", name))
     bin_dir = os.path.join(root, "usr", "bin")
     os.makedirs(bin_dir)
-    os.symlink("/opt/%s/%s" % (name, PROGRAM), os.path.join(bin_dir, name))
-    icons = os.path.join(installation, "share", "icons", "hicolor")
-    has_icon = False
-    for size in sorted(os.listdir(icons)) if os.path.isdir(icons) else ():
-        for suffix in (".png", ".svg"):
-            icon = os.path.join(icons, size, "apps", PROGRAM + suffix)
-            if ICON_SIZE.fullmatch(size) and os.path.isfile(icon):
-                target = os.path.join(root, "usr", "share", "icons", "hicolor", size, "apps")
-                os.makedirs(target, exist_ok=True)
-                shutil.copyfile(icon, os.path.join(target, name + suffix))
-                has_icon = True
+    os.symlink("/opt/%s/%s" % (name, program), os.path.join(bin_dir, name))
+    themed = os.path.join(root, "usr", "share", "icons", "hicolor")
+    drawn = application_icons(icon) if icon else launcher_icons(installation)
+    for (size, suffix), data in drawn.items():
+        target = os.path.join(themed, size, "apps", name + suffix)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(data)
     write_text(
         os.path.join(root, "usr", "share", "applications", name + ".desktop"),
-        desktop_entry(installation, name, summary, has_icon),
+        desktop_entry(installation, name, summary, bool(drawn)),
     )
     os.makedirs(os.path.join(root, "DEBIAN"))
+
+
+# An icon of the hicolor theme: (size directory, suffix) -> contents.
+Icons = Dict[Tuple[str, str], bytes]
+
+
+def application_icons(icon: str) -> Icons:
+    return {("%dx%d" % (s, s), ".png"): data for s, data in icons.hicolor_icons(icon).items()}
+
+
+def launcher_icons(installation: str) -> Icons:
+    """The launcher's icons of the installation's hicolor theme."""
+    themed = os.path.join(installation, "share", "icons", "hicolor")
+    found = {}
+    for size in sorted(os.listdir(themed)) if os.path.isdir(themed) else ():
+        for suffix in (".png", ".svg"):
+            icon = os.path.join(themed, size, "apps", PROGRAM + suffix)
+            if ICON_SIZE.fullmatch(size) and os.path.isfile(icon):
+                with open(icon, "rb") as f:
+                    found[size, suffix] = f.read()
+    return found
 
 
 def copy_installation(tree: Tree, found: List[Tuple[str, str]], target: str) -> None:
@@ -169,13 +207,13 @@ def desktop_entry(installation: str, name: str, summary: str, has_icon: bool) ->
     return "\n".join(lines) + "\n"
 
 
-def shared_library_depends(work: str, root: str, name: str) -> str:
+def shared_library_depends(work: str, root: str, name: str, maintained_by: str) -> str:
     """What the package's ELF files need from other packages, as a Depends
     value. dpkg-shlibdeps reads the package's name from a debian/control."""
     write_text(
         os.path.join(work, "debian", "control"),
         "Source: %s\nMaintainer: %s\n\nPackage: %s\nArchitecture: any\n"
-        % (name, maintainer(name), name),
+        % (name, maintained_by, name),
     )
     elf_files = []
     for _, path in members(root):

@@ -11,10 +11,12 @@ release, compiled by this interpreter after its version has been compared.
 import json
 import os
 import shutil
+import tempfile
 import zipfile
 from typing import List, Optional
 
-from . import analysis, archives, fs, installation, native, pack_cache
+from . import analysis, archives, fs, installation, native, pack_cache, toplevel
+from .identity import program_name
 from .layout import ARCHIVE, MANIFEST, STAGING_PREFIX, check_apart
 from .members import LEFT_OUT_OF_INSTALLATIONS, Tree
 from .options import ArchiveOptions, PackOptions
@@ -57,8 +59,11 @@ def _link_file(source: str, target: str) -> None:
         shutil.copystat(source, target)
 
 
-def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries: List[str]) -> int:
-    """Writes the new lib/ into stage_lib; returns its size in bytes."""
+def write_lib(
+    plan: Plan, runtime: installation.Runtime, stage_lib: str, entries: List[str], program: str
+) -> int:
+    """Writes the new lib/ into stage_lib, with the record of what the pack
+    placed and under which program name; returns its size in bytes."""
     os.mkdir(stage_lib)
     shutil.copystat(runtime.lib_dir, stage_lib)
     for name in entries:
@@ -86,13 +91,31 @@ def write_lib(plan: Plan, runtime: installation.Runtime, stage_lib: str, entries
     empty_archive(os.path.join(stage_lib, ARCHIVE))
     owned = sorted({r.split("/", 1)[0] for r in plan.files} | {ARCHIVE})
     with open(os.path.join(stage_lib, MANIFEST), "w") as f:
-        json.dump({"entries": owned, "files": sorted(plan.files)}, f, indent=1)
+        record = {
+            "entries": owned,
+            "files": sorted(plan.files),
+            "program": program,
+            "beside_lib": toplevel.recorded(plan.beside),
+        }
+        json.dump(record, f, indent=1)
         f.write("\n")
     total = 0
     for base, _, names in fs.walk(stage_lib):
         for name in names:
             total += os.lstat(os.path.join(base, name)).st_size
     return total
+
+
+def _as_left(target: str, stage_lib: str, beside: str, plan: Plan, previous: List[str]) -> Tree:
+    """The installation as the run leaves it, read before anything changes:
+    the new lib/ and the files beside it from where they are staged."""
+    left_out, replaced = toplevel.archived(target, beside, plan.beside, previous)
+    staging = (os.path.basename(os.path.dirname(stage_lib)), os.path.basename(beside))
+    return Tree(
+        target,
+        LEFT_OUT_OF_INSTALLATIONS + staging + left_out,
+        (("lib", stage_lib),) + replaced,
+    )
 
 
 def pack(
@@ -106,16 +129,26 @@ def pack(
     app = analysis.check_application(app_dir, options.entry)
     check_apart(app_dir, target)
     installation.check_names(app, runtime)
+    program = program_name(options.identity)
     # Interrupted before the exchange, the run stops and undoes its work;
     # from the exchange on, it finishes (the archive too) and then takes the signal.
     with fs.locked(target), fs.committing() as commit:
         fs.remove_staging(target, STAGING_PREFIX)
+        beside_before = installation.previous_beside_lib(runtime)
+        toplevel.check_program_name(target, program, beside_before)
         plan = analyse(app, runtime, options)
-        with archives.publishing(archive) as write_archive:
-            with fs.replacing_directory(runtime.lib_dir, target, STAGING_PREFIX, commit) as stage:
-                total = write_lib(plan, runtime, stage, installation.runtime_entries(runtime))
-                staging = os.path.basename(os.path.dirname(stage))
-                write_archive(
-                    Tree(target, LEFT_OUT_OF_INSTALLATIONS + (staging,), (("lib", stage),))
-                )
+        # The files beside lib/ are staged first and moved in after it.
+        beside = tempfile.mkdtemp(prefix=STAGING_PREFIX, dir=target)
+        try:
+            toplevel.write(beside, plan.beside)
+            with archives.publishing(archive) as write_archive:
+                with fs.replacing_directory(
+                    runtime.lib_dir, target, STAGING_PREFIX, commit
+                ) as stage:
+                    entries = installation.runtime_entries(runtime)
+                    total = write_lib(plan, runtime, stage, entries, program)
+                    write_archive(_as_left(target, stage, beside, plan, beside_before))
+                toplevel.commit(target, beside, plan.beside, beside_before)
+        finally:
+            fs.remove_tree(beside)
     return plan.report._replace(total_bytes=total)

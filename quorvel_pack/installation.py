@@ -71,30 +71,25 @@ def check_interpreter(runtime: Runtime) -> None:
 
 
 def standard_names(runtime: Runtime) -> Set[str]:
-    """Top-level names of the runtime's standard library: its archive's, its
-    source directory's, its extension modules' and the built-in modules."""
+    """Top-level module names of the runtime's standard library: its
+    archive's, its source directory's, its extension modules' and the
+    built-in modules."""
     names = set(sys.builtin_module_names)
     with zipfile.ZipFile(os.path.join(runtime.lib_dir, ARCHIVE)) as archive:
-        for member in archive.namelist():
-            names.add(
-                member.split("/", 1)[0].rpartition(".")[0]
-                if "/" not in member
-                else member.split("/", 1)[0]
-            )
+        names |= analysis.module_names(archive.namelist())
     for directory in (runtime.record["stdlib_dir"], runtime.record["extension_dir"]):
-        for name in os.listdir(directory):
-            stem = name.split(".", 1)[0]
-            if analysis.valid_module_part(stem):
-                names.add(stem)
-    names.discard("")
+        names |= analysis.module_names(
+            name + "/" if os.path.isdir(os.path.join(directory, name)) else name
+            for name in os.listdir(directory)
+        )
     return names
 
 
 def check_names(app: analysis.Application, runtime: Runtime) -> None:
     """Refuses application names that would replace standard modules or the
     runtime's own files in lib/."""
-    taken = analysis.top_level_names(app.files)
-    shadowing = sorted(taken & standard_names(runtime))
+    shipped = [f.relative for f in app.files if f.role != "skipped"]
+    shadowing = sorted(analysis.module_names(shipped) & standard_names(runtime))
     if shadowing:
         raise PackError(
             "%s: names that would shadow the standard library: %s"
@@ -102,21 +97,32 @@ def check_names(app: analysis.Application, runtime: Runtime) -> None:
         )
     reserved = {ARCHIVE, RUNTIME_RECORD, MANIFEST, STARTUP_FILE}
     reserved |= set(runtime_entries(runtime))
-    clashing = sorted(taken & reserved)
+    clashing = sorted(analysis.top_level_names(app.files) & reserved)
     if clashing:
         raise PackError(
             "%s: names taken by the runtime in lib/: %s" % (app.app_dir, ", ".join(clashing))
         )
 
 
-def previous_entries(runtime: Runtime) -> Set[str]:
-    """The entries of lib/ that the last pack placed, by its manifest."""
+def _recorded(runtime: Runtime, key: str) -> Set[str]:
+    """The names that the last pack's manifest lists under key."""
     try:
         with open(os.path.join(runtime.lib_dir, MANIFEST)) as f:
-            entries = json.load(f).get("entries", [])
+            entries = json.load(f).get(key, [])
         return {entry for entry in entries if isinstance(entry, str)}
     except (OSError, ValueError, AttributeError, TypeError):
         return set()
+
+
+def previous_entries(runtime: Runtime) -> Set[str]:
+    """The entries of lib/ that the last pack placed."""
+    return _recorded(runtime, "entries")
+
+
+def previous_beside_lib(runtime: Runtime) -> List[str]:
+    """The paths beside lib/ that the last pack placed (its program under
+    the application's name, the icons, licenses/)."""
+    return sorted(_recorded(runtime, "beside_lib"))
 
 
 def runtime_entries(runtime: Runtime) -> List[str]:

@@ -42,8 +42,8 @@ def normal_mode(mode: int) -> int:
 
 class Tree(NamedTuple):
     """A folder as an archive holds it: relative paths left out (with
-    everything under them), and entries read from elsewhere (the new lib/,
-    before it is swapped in)."""
+    everything under them), and entries read from elsewhere, in place of the
+    folder's or added to it (what a run is about to move in)."""
 
     folder: str
     left_out: Tuple[str, ...] = ()
@@ -62,7 +62,8 @@ def tree_members(tree: Tree) -> List[Tuple[str, str]]:
     replaced = dict(tree.replaced)
 
     def children(directory: str, relative: str) -> Iterator[Tuple[str, str]]:
-        for entry in sorted(os.listdir(directory)):
+        added = {m.rpartition("/")[2] for m in replaced if m.rpartition("/")[0] == relative}
+        for entry in sorted(added.union(os.listdir(directory))):
             member = relative + "/" + entry if relative else entry
             if member not in tree.left_out and entry not in LEFT_OUT_EVERYWHERE:
                 yield member, replaced.get(member, os.path.join(directory, entry))

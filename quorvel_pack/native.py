@@ -163,14 +163,21 @@ def read_loadable(path: str, machine: Machine) -> ElfInfo:
 
 
 def find_library(
-    soname: str, needed_by: str, info: ElfInfo, cache: Dict[str, str], machine: Machine
+    soname: str,
+    needed_by: str,
+    info: ElfInfo,
+    cache: Dict[str, str],
+    machine: Machine,
+    left_out: str = "",
 ) -> Tuple[Optional[str], List[str]]:
-    """Where the loader would find soname for needed_by on this machine, and
-    why it passes over the files of that name before it (damaged, or built
-    for another machine)."""
+    """Where the loader would find soname for needed_by on this machine,
+    leaving out the directory left_out, and why it passes over the files of
+    that name before it (damaged, or built for another machine)."""
     origin_dir = os.path.dirname(os.path.realpath(needed_by))
     directories = [_expand(d, origin_dir) for d in info.rpath if not info.runpath]
     directories += [_expand(d, origin_dir) for d in info.runpath]
+    if left_out:
+        directories = [d for d in directories if os.path.realpath(d) != os.path.realpath(left_out)]
     candidates = [os.path.join(d, soname) for d in directories]
     candidates += [cache[soname]] if soname in cache else []
     candidates += [os.path.join(d, soname) for d in DEFAULT_DIRS]
@@ -188,15 +195,18 @@ def find_library(
 
 
 def needed_libraries(
-    binaries: Iterable[Binary], available: Iterable[str], machine: Machine
+    binaries: Iterable[Binary], available: Iterable[str], machine: Machine, lib_dir: str = ""
 ) -> Libraries:
     """The libraries to copy for binaries, transitively, and what stands in
     the way: binaries the loader cannot map for machine, libraries not found.
 
-    available: sonames the installation already holds in lib/. A library
-    selected among alternatives is its real file, copied under the soname
-    that is asked for. The binaries the application loads go first, so that
-    a library one of them needs counts as loaded too.
+    available: sonames the installation already holds in lib/ for good. The
+    other libraries in lib_dir are copies that an earlier pack made: each is
+    found again where it came from, so that it is the system's current file,
+    known to the system's package records. A library selected among
+    alternatives is its real file, copied under the soname that is asked
+    for. The binaries the application loads go first, so that a library one
+    of them needs counts as loaded too.
     """
     base = rules.linux_base_libraries()
     cache = loader_cache()
@@ -216,7 +226,9 @@ def needed_libraries(
             for soname in info.needed:
                 if soname in base or soname in have or soname in copies:
                     continue
-                found, passed_over = find_library(soname, binary.path, info, cache, machine)
+                found, passed_over = find_library(
+                    soname, binary.path, info, cache, machine, lib_dir
+                )
                 if found is None:
                     notes = "".join("; passed over " + reason for reason in passed_over)
                     message = "library %s not found (needed by %s%s)" % (

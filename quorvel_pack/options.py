@@ -3,6 +3,8 @@
 from dataclasses import dataclass
 from typing import Optional, Tuple
 
+from .identity import Identity
+
 
 @dataclass(frozen=True)
 class PackOptions:
@@ -16,6 +18,7 @@ class PackOptions:
     whole_stdlib: bool = False
     freeze_gc: bool = True
     verbose: bool = False
+    identity: Identity = Identity()
 
 
 @dataclass(frozen=True)
@@ -27,6 +30,7 @@ class WindowsOptions:
     entry: Optional[str] = None
     as_source: bool = False
     freeze_gc: bool = True
+    identity: Identity = Identity()
 
 
 @dataclass(frozen=True)
@@ -35,6 +39,4 @@ class ArchiveOptions:
 
     output: str
     app_dir: str  # its name is the default name of the application
-    name: Optional[str] = None
-    version: Optional[str] = None
-    summary: Optional[str] = None
+    identity: Identity = Identity()

@@ -94,6 +94,16 @@ def with_identity(image: bytes, icon_png: Optional[bytes], identity: VersionInfo
     return with_resources(pe, image, tree)
 
 
+def built_version(image: bytes) -> str:
+    """The product version of the version block's fixed part, four numbers:
+    the launcher's own, kept where the application gives none."""
+    fixed = getattr(read_image(image), "VS_FIXEDFILEINFO", [])
+    if not fixed:
+        raise PackError("quorvel.exe has no version block")
+    high, low = fixed[0].ProductVersionMS, fixed[0].ProductVersionLS
+    return "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+
+
 def read_image(image: bytes) -> pefile.PE:
     try:
         pe = pefile.PE(data=image, fast_load=True)

@@ -7,7 +7,20 @@ from collections import Counter
 from dataclasses import dataclass, field
 from typing import Dict, List, Literal, NamedTuple, Set, Tuple
 
-from . import PackError, analysis, closure, explain, fs, native, needs, pack_cache, rules, startup
+from . import (
+    PackError,
+    analysis,
+    closure,
+    explain,
+    fs,
+    licences,
+    native,
+    needs,
+    pack_cache,
+    rules,
+    startup,
+    toplevel,
+)
 from .analysis import Role
 from .distributions import Distribution, top_files
 from .installation import STARTUP_FILE, Runtime, runtime_entries
@@ -43,11 +56,12 @@ class Report(NamedTuple):
 
 class Plan(NamedTuple):
     """Every file of the new lib/ by its relative path, with the names that
-    tracebacks show for the compiled ones."""
+    tracebacks show for the compiled ones; and the files beside lib/."""
 
     files: Dict[str, Placement]
     display_names: Dict[str, str]
     report: Report
+    beside: Dict[str, toplevel.Entry]
 
 
 @dataclass
@@ -57,6 +71,10 @@ class _Placing:
     files: Dict[str, Placement] = field(default_factory=dict)
     display_names: Dict[str, str] = field(default_factory=dict)
     counts: "Counter[Role]" = field(default_factory=Counter)
+    # The shipped third-party code, for its licences: its metadata
+    # (.dist-info or .egg-info), and (name, a file) of what has none.
+    distributions: List[str] = field(default_factory=list)
+    untracked: List[Tuple[str, str]] = field(default_factory=list)
 
 
 def _place_module(
@@ -94,6 +112,9 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
     reached = {os.path.realpath(o) for o in found.closure.modules.values() if os.path.isabs(o)}
     copies = _place_libraries(placing.files, runtime, reached, warnings)
     details += ["library %s (%s)" % item for item in sorted(copies.items())]
+    components = licence_components(runtime, options, placing, sorted(copies.values()))
+    warnings += licences.warnings(components)
+    beside = toplevel.plan(runtime.installation, options.identity, licences.files(components))
     report = Report(
         modules=placing.counts["module"],
         app_modules=app_count,
@@ -105,7 +126,25 @@ def analyse(app: analysis.Application, runtime: Runtime, options: PackOptions) -
         warnings=warnings,
         details=details if options.verbose else [],
     )
-    return Plan(placing.files, placing.display_names, report)
+    return Plan(placing.files, placing.display_names, report, beside)
+
+
+def licence_components(
+    runtime: Runtime, options: PackOptions, placing: _Placing, libraries: List[str]
+) -> List[licences.Component]:
+    """What the installation redistributes, each with its licence: the
+    application, the interpreter, the third-party code, the libraries
+    copied from the system, this project."""
+    application = licences.application(options.identity)
+    third_party = [licences.distribution(info) for info in placing.distributions]
+    third_party += licences.without_metadata(placing.untracked)
+    return (
+        ([application] if application else [])
+        + [licences.interpreter(runtime.record["stdlib_dir"], runtime.record["python_version"])]
+        + sorted(third_party, key=lambda c: c.name.lower())
+        + licences.native_libraries(libraries)
+        + [licences.project(runtime.record.get("quorvel_version", ""))]
+    )
 
 
 def _place_standard_library(modules: Dict[str, str], runtime: Runtime, placing: _Placing) -> None:
@@ -185,7 +224,8 @@ def _place_distribution(
     nothing imports at once (a package's own test runner or a registry
     naming them does not count), and its metadata."""
     reached = set(found.closure.modules) - found.closure.lazy
-    for relative, full in _distribution_files(dist):
+    entries = _distribution_files(dist)
+    for relative, full in entries:
         if _is_test_suite(relative, reached):
             continue
         module, role = analysis.module_of(relative)
@@ -201,8 +241,11 @@ def _place_distribution(
         placing.counts[role] += 1
     if dist.metadata is not None:
         path = os.path.join(dist.site, dist.metadata)
-        entries = _tree(path, dist.metadata) if os.path.isdir(path) else [(dist.metadata, path)]
-        _place_files(entries, placing)
+        metadata = _tree(path, dist.metadata) if os.path.isdir(path) else [(dist.metadata, path)]
+        _place_files(metadata, placing)
+        placing.distributions.append(path)
+    elif entries:
+        placing.untracked.append((dist.name, entries[0][1]))
 
 
 def _data_dirs(found: needs.Needed) -> Dict[str, str]:
@@ -287,4 +330,5 @@ def _native_libraries(
             if soname:
                 available.add(soname)
             binaries.append(native.Binary(name, path, True))
-    return native.needed_libraries(binaries, available, native.read_elf(program).machine)
+    machine = native.read_elf(program).machine
+    return native.needed_libraries(binaries, available, machine, runtime.lib_dir)

@@ -26,7 +26,7 @@ import sys
 from typing import Dict, List, NamedTuple, Optional, Sequence, Set, Tuple
 import zipfile
 
-from . import PackError, analysis, archives, fs, pe, rules, startup
+from . import PackError, analysis, archives, fs, licences, pe, rules, startup, windows_identity
 from .layout import ARCHIVE, check_apart
 from .layout import WINDOWS_PROGRAM as PROGRAM
 from .members import FIXED_DATE_TIME, Tree
@@ -235,7 +235,9 @@ def check_installation(installation: str) -> None:
         relative = os.path.relpath(root, installation).replace(os.sep, "/")
         relative = "" if relative == "." else relative
         if relative == "":
-            strangers += [d + "/" for d in dirs if d not in KNOWN_SUFFIXES]
+            # licenses/ is made anew with the folder.
+            known = set(KNOWN_SUFFIXES) | {licences.DIRECTORY}
+            strangers += [d + "/" for d in dirs if d not in known]
             dirs[:] = [d for d in dirs if d in KNOWN_SUFFIXES]
         else:
             strangers += [relative + "/" + d + "/" for d in dirs]
@@ -266,14 +268,6 @@ def extension_suffixes(runtime: Runtime) -> Tuple[str, ...]:
     return (".cp%d%d-win_amd64.pyd" % runtime.version, ".pyd")
 
 
-def module_names_of_archive(archive: zipfile.ZipFile) -> Set[str]:
-    names: Set[str] = set()
-    for member in archive.namelist():
-        top = member.split("/", 1)[0]
-        names.add(top if "/" in member else top.split(".", 1)[0])
-    return names
-
-
 # (name in library.zip, contents)
 Member = Tuple[str, bytes]
 
@@ -295,7 +289,7 @@ def application_members(
             "%s: extension modules and DLLs of the application are not shipped in "
             "the Windows folder" % native[0]
         )
-    taken = sorted(analysis.top_level_names(shipped) & stdlib_names)
+    taken = sorted(analysis.module_names(f.relative for f in shipped) & stdlib_names)
     if taken:
         raise PackError(
             "%s: module names taken by the standard library of %s: %s"
@@ -358,8 +352,17 @@ def write_folder(
     package: zipfile.ZipFile,
     stdlib: zipfile.ZipFile,
     members: List[Member],
+    made: Dict[str, bytes],
 ) -> None:
+    """The folder: files copied, library.zip, and the files made here (the
+    named program, the licences) by their paths with /."""
     os.makedirs(os.path.join(target, "lib"))
+    for relative, data in sorted(made.items()):
+        destination = os.path.join(target, *relative.split("/"))
+        os.makedirs(os.path.dirname(destination), exist_ok=True)
+        with open(destination, "wb") as f:
+            f.write(data)
+        os.chmod(destination, 0o755 if relative.endswith(".exe") else 0o644)
     for item in files:
         destination = os.path.join(target, item.directory, item.name)
         if item.in_package:
@@ -371,14 +374,54 @@ def write_folder(
     write_library(os.path.join(target, "lib", ARCHIVE), stdlib, members)
 
 
+def made_files(
+    installation: str,
+    runtime: Runtime,
+    package: zipfile.ZipFile,
+    files: List[Placed],
+    options: WindowsOptions,
+) -> Tuple[Dict[str, bytes], List[str]]:
+    """The files the folder gets that are made here, by their paths with /
+    (the program under the application's name, licenses/), and the warnings
+    about licences not found."""
+    with open(os.path.join(installation, PROGRAM), "rb") as f:
+        launcher = f.read()
+    made = {}
+    named = windows_identity.named_program(launcher, options.identity)
+    if named is not None:
+        taken = [p for p in files if p.directory == "" and p.name.lower() == named[0].lower()]
+        if taken:
+            raise PackError(
+                "%s: the folder holds a file of that name already (%s); choose another "
+                "name with --name" % (named[0], taken[0].origin)
+            )
+        made[named[0]] = named[1]
+    member = runtime.members.get("license.txt")
+    interpreter = licences.Component(
+        "python",
+        "%d.%d" % runtime.version,
+        (("LICENSE.txt", package.read(member)),) if member else (),
+        runtime.path,
+    )
+    ours = {n.lower() for n in LIBRARIES + (PROGRAM,)}
+    outside = [p.origin for p in files if not p.in_package and p.name.lower() not in ours]
+    components = windows_identity.licence_components(
+        options.identity, interpreter, outside, launcher
+    )
+    for relative, data in licences.files(components).items():
+        made[licences.DIRECTORY + "/" + relative] = data
+    return made, licences.warnings(components)
+
+
 def assemble(
     app_dir: str,
     installation: str,
     options: WindowsOptions,
     archive: Optional[ArchiveOptions] = None,
-) -> str:
+) -> Tuple[str, List[str]]:
     """Turns installation into the runnable folder holding the application,
-    also written as the archive asked for; returns a one-line account."""
+    also written as the archive asked for; returns a one-line account of it,
+    and the warnings."""
     runtime = read_runtime(options.runtime)
     check_apart(app_dir, installation)
     check_installation(installation)
@@ -392,21 +435,22 @@ def assemble(
         fs.remove_staging(parent, staging)
         with zipfile.ZipFile(runtime.path) as package:
             files = plan_files(installation, runtime, package, options.native_paths)
+            made, warnings = made_files(installation, runtime, package, files, options)
             with _standard_library(runtime, package) as stdlib:
-                members = application_members(
-                    app_dir, runtime, module_names_of_archive(stdlib), options
-                )
+                stdlib_names = analysis.module_names(stdlib.namelist(), extension_suffixes(runtime))
+                members = application_members(app_dir, runtime, stdlib_names, options)
                 with archives.publishing(archive) as write_archive:
                     with fs.replacing_directory(installation, parent, staging, commit) as target:
-                        write_folder(target, files, package, stdlib, members)
+                        write_folder(target, files, package, stdlib, members, made)
                         write_archive(Tree(target))
-    return "%s: %d files of the application in lib/%s, %d files from %s and the native paths" % (
+    account = "%s: %d files of the application in lib/%s, %d files from %s and the native paths" % (
         installation,
         len(members),
         ARCHIVE,
         len(files) - 1 - len(LIBRARIES),
         runtime.path,
     )
+    return account, warnings
 
 
 def _standard_library(runtime: Runtime, package: zipfile.ZipFile) -> zipfile.ZipFile:

@@ -22,6 +22,8 @@ import time
 import unittest
 import zipfile
 
+from PIL import Image
+
 from boxes import without_display
 from desktop_entry import exec_arguments, read_entry, validate
 from files import snapshot
@@ -75,7 +77,7 @@ class PackingFixture(unittest.TestCase):
                     os.utime(path, (time.time() - 5000, time.time() - 5000))
         return copy
 
-    def pack(self, output, *options, installation=None, epoch=EPOCH):
+    def pack(self, output, *options, installation=None, epoch=EPOCH, app=None):
         installation = installation or self.fresh_installation()
         return run(
             [
@@ -84,10 +86,13 @@ class PackingFixture(unittest.TestCase):
                 "--archive",
                 output,
                 *options,
-                self.app,
+                app or self.app,
                 installation,
             ],
-            env=dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)),
+            env=dict(
+                {k: v for k, v in os.environ.items() if k not in ("DEBFULLNAME", "DEBEMAIL")},
+                SOURCE_DATE_EPOCH=str(epoch),
+            ),
         )
 
     def packed(self, output, *options, **keywords):
@@ -145,17 +150,21 @@ class Archives(PackingFixture):
         self.check_runs(os.path.join(target, "greeter", "quorvel"))
 
     def test_zip_unpacked_anywhere_runs(self):
-        archive = self.packed(os.path.join(self.workspace, "named.zip"), "--name", "Greeter 2")
+        # Named, the folder and its program take the name; the launcher's
+        # program, the source of the named copy, stays behind.
+        archive = self.packed(os.path.join(self.workspace, "named.zip"), "--name", "Greeter-2")
         with zipfile.ZipFile(archive) as zipped:
             names = zipped.namelist()
-            self.assertEqual({"Greeter 2"}, {name.split("/")[0] for name in names})
+            self.assertEqual({"Greeter-2"}, {name.split("/")[0] for name in names})
             self.assertEqual(
                 {time.gmtime(EPOCH)[:6]}, {info.date_time for info in zipped.infolist()}
             )
+        self.assertIn("Greeter-2/licenses/INDEX.txt", names)
+        self.assertNotIn("Greeter-2/quorvel", names)
         target = os.path.join(self.workspace, "unzipped with spaces")
         os.makedirs(target)
         run(["unzip", "-q", archive, "-d", target], check=True)
-        self.check_runs(os.path.join(target, "Greeter 2", "quorvel"))
+        self.check_runs(os.path.join(target, "Greeter-2", "Greeter-2"))
 
     def test_refusals_leave_nothing_behind(self):
         installation = self.fresh_installation()
@@ -176,12 +185,18 @@ class Archives(PackingFixture):
                 "not a Debian package name",
             ),
             ("no version", deb, ("--summary", "s"), "needs --version"),
+            (
+                "version Debian cannot hold",
+                deb,
+                ("--version", "v1", "--summary", "s"),
+                "does not fit a Debian package",
+            ),
             ("no summary", deb, ("--version", "1"), "needs --summary"),
             (
                 "summary of two lines",
                 deb,
                 ("--version", "1", "--summary", "a\nb"),
-                "needs --summary",
+                "must be one line",
             ),
             (
                 "inside the installation",
@@ -235,17 +250,36 @@ class DebianPackage(PackingFixture):
                 return result
             time.sleep(2)
 
+    def identity_app(self):
+        """The application with its identity in pyproject.toml and an icon."""
+        app = os.path.join(self.workspace, "identity-%s" % self.package)
+        shutil.copytree(self.app, app)
+        with open(os.path.join(app, "pyproject.toml"), "w") as out:
+            out.write(
+                "[project]\n"
+                f'name = "{self.package}"\n'
+                'version = "2.0~rc1"\n'
+                'description = "Greets whoever starts it"\n'
+                'authors = [{name = "Ada Example", email = "ada@example.org"}]\n'
+                'license = {file = "COPYING"}\n'
+                "[tool.quorvel]\n"
+                'icon = "greeter.png"\n'
+            )
+        with open(os.path.join(app, "COPYING"), "w") as out:
+            out.write("Greeter's licence\n")
+        Image.new("RGBA", (512, 512), (200, 60, 30, 255)).save(os.path.join(app, "greeter.png"))
+        return app
+
     def test_installed_package_runs_and_is_removed_entirely(self):
-        archive = self.packed(
-            os.path.join(self.workspace, "greeter.deb"),
-            "--name",
-            self.package,
-            "--version",
-            "2.0~rc1",
-            "--summary",
-            "Greets whoever starts it",
-        )
+        archive = self.packed(os.path.join(self.workspace, "greeter.deb"), app=self.identity_app())
         fields = run(["dpkg-deb", "--field", archive], check=True).stdout
+        for field in (
+            f"Package: {self.package}",
+            "Version: 2.0~rc1",
+            "Description: Greets whoever starts it",
+            "Maintainer: Ada Example <ada@example.org>",
+        ):
+            self.assertIn(field, fields.splitlines())
         self.assertIn("Depends: ", fields)
         depends = fields.split("Depends: ", 1)[1].splitlines()[0]
         self.assertIn("libc6", depends)
@@ -257,24 +291,47 @@ class DebianPackage(PackingFixture):
         self.assertEqual(0, installed.returncode, installed.stderr)
         # Everything the package owns, and only that, has its name in its path.
         files = [f for f in self.dpkg("-L", self.package).stdout.splitlines() if self.package in f]
-        self.assertIn(f"/opt/{self.package}/lib/liblinesearch.so.3", files)
-        self.assertIn(f"/opt/{self.package}/quorvel-dialog", files)
+        opt = f"/opt/{self.package}"
+        self.assertIn(f"{opt}/lib/liblinesearch.so.3", files)
+        self.assertIn(f"{opt}/quorvel-dialog", files)
+        self.assertNotIn(f"{opt}/quorvel", files)
         self.check_runs("/usr/bin/" + self.package)
-        self.assertEqual(f"/opt/{self.package}/quorvel", os.readlink("/usr/bin/" + self.package))
+        self.assertEqual(f"{opt}/{self.package}", os.readlink("/usr/bin/" + self.package))
+        with open(f"{opt}/licenses/INDEX.txt") as index:
+            self.assertIn(f"{self.package}\t2.0~rc1\t{self.package}/COPYING\n", index.read())
 
         entry = f"/usr/share/applications/{self.package}.desktop"
         self.assertEqual("", validate(entry))
         keys = read_entry(entry)
         self.assertEqual(
-            ([f"/usr/bin/{self.package}", "%F"], self.package, "false"),
-            (exec_arguments(keys["Exec"]), keys["Icon"], keys["Terminal"]),
+            (
+                self.package,
+                "Greets whoever starts it",
+                [f"/usr/bin/{self.package}", "%F"],
+                self.package,
+                "false",
+            ),
+            (
+                keys["Name"],
+                keys["Comment"],
+                exec_arguments(keys["Exec"]),
+                keys["Icon"],
+                keys["Terminal"],
+            ),
         )
-        self.assertTrue(os.path.isfile(f"/usr/share/icons/hicolor/256x256/apps/{self.package}.png"))
+        for size in (16, 32, 48, 64, 96, 128, 256):
+            icon = f"/usr/share/icons/hicolor/{size}x{size}/apps/{self.package}.png"
+            self.assertIn(icon, files)
+            with Image.open(icon) as image:
+                self.assertEqual(
+                    ((size, size), (200, 60, 30, 255)),
+                    (image.size, image.getpixel((size // 2, size // 2))),
+                )
 
         removed = self.dpkg("-r", self.package)
         self.assertEqual(0, removed.returncode, removed.stderr)
         self.assertEqual([], [f for f in files if os.path.lexists(f)])
-        self.assertFalse(os.path.lexists(f"/opt/{self.package}"))
+        self.assertFalse(os.path.lexists(opt))
 
 
 def main():

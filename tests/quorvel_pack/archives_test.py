@@ -7,6 +7,7 @@ import unittest
 import unittest.mock
 
 from quorvel_pack import PackError, archives
+from quorvel_pack.identity import Identity
 from quorvel_pack.options import ArchiveOptions
 
 
@@ -24,9 +25,13 @@ class RequestTest(unittest.TestCase):
         out = os.path.join(self.tmp, "out")
         cases = [
             ("tarball", ArchiveOptions(out + ".tar.gz", self.app), "greeter"),
-            ("named", ArchiveOptions(out + ".ZIP", self.app, name="Demo App"), "Demo App"),
+            ("named", ArchiveOptions(out + ".ZIP", self.app, Identity(name="Demo")), "Demo"),
             ("dot", ArchiveOptions(out + ".zip", os.path.join(self.app, ".")), "greeter"),
-            ("package", ArchiveOptions(out + ".deb", self.app, None, "1.0", "Greets"), "greeter"),
+            (
+                "package",
+                ArchiveOptions(out + ".deb", self.app, Identity(version="1.0", summary="Greets")),
+                "greeter",
+            ),
         ]
         for name, options, expected in cases:
             with self.subTest(name):
@@ -39,14 +44,14 @@ class RequestTest(unittest.TestCase):
             ("inside the installation", os.path.join(lib, "x.zip"), {}, "cannot be written inside"),
             ("the installation itself", self.installation, {}, "cannot be written inside"),
             ("no directory", os.path.join(self.tmp, "none", "x.zip"), {}, "no writable directory"),
-            ("a slash in the name", out + ".zip", {"name": "a/b"}, "'a/b': not usable as"),
+            ("named after the root", out + ".zip", {"app": "/"}, "'': not usable as"),
             ("unknown type", out + ".rar", {}, "unknown archive type; name it .tar.gz, .zip"),
             ("a bad time", out + ".zip", {"epoch": "now"}, "SOURCE_DATE_EPOCH=now: not a number"),
             ("no version", out + ".deb", {"summary": "Greets"}, "needs --version"),
         ]
         for name, output, given, refusal in cases:
             options = ArchiveOptions(
-                output, self.app, given.get("name"), None, given.get("summary")
+                output, given.get("app", self.app), Identity(summary=given.get("summary"))
             )
             environment = {"SOURCE_DATE_EPOCH": given["epoch"]} if "epoch" in given else {}
             with self.subTest(name), unittest.mock.patch.dict(os.environ, environment):

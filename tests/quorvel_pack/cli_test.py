@@ -3,6 +3,7 @@
 import unittest
 
 from quorvel_pack import PackError, cli
+from quorvel_pack.identity import Identity
 from quorvel_pack.options import ArchiveOptions, PackOptions, WindowsOptions
 
 
@@ -13,17 +14,22 @@ def parsed(*words):
 class OptionsTest(unittest.TestCase):
     def test_each_operation_gets_its_options(self):
         args = parsed("--path", "a", "--path", "b", "--exclude", "x", "--source", "--no-gc-freeze")
+        found = Identity(name="g")
         self.assertEqual(
-            cli.pack_options(args),
-            PackOptions(as_source=True, paths=("a", "b"), excludes=("x",), freeze_gc=False),
+            cli.pack_options(args, found),
+            PackOptions(
+                as_source=True, paths=("a", "b"), excludes=("x",), freeze_gc=False, identity=found
+            ),
         )
         args = parsed("--runtime", "embed.zip", "--native-path", "n", "--entry", "m:f")
         self.assertEqual(
-            cli.windows_options(args),
-            WindowsOptions(runtime="embed.zip", native_paths=("n",), entry="m:f"),
+            cli.windows_options(args, found),
+            WindowsOptions(runtime="embed.zip", native_paths=("n",), entry="m:f", identity=found),
         )
         args = parsed("--archive", "g.deb", "--name", "g", "--version", "1", "--summary", "s")
-        self.assertEqual(cli.archive_options(args), ArchiveOptions("g.deb", "app", "g", "1", "s"))
+        found = Identity(name="g", version="1", summary="s")
+        self.assertEqual(cli.identity_of(args), found)
+        self.assertEqual(cli.archive_options(args, found), ArchiveOptions("g.deb", "app", found))
 
     def test_windows_refuses_what_does_not_apply(self):
         cases = [
@@ -35,7 +41,7 @@ class OptionsTest(unittest.TestCase):
         for words, refusal in cases:
             with self.subTest(words):
                 with self.assertRaises(PackError) as refused:
-                    cli.windows_options(parsed("--runtime", "embed.zip", *words))
+                    cli.windows_options(parsed("--runtime", "embed.zip", *words), Identity())
                 self.assertIn(refusal, str(refused.exception))
 
 

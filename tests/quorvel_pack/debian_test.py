@@ -1,19 +1,28 @@
 """The Debian package's fields, shlibs entries and menu entry, without
 building a package."""
 
+import os
 import tempfile
 import unittest
+import unittest.mock
 
 from files import write_files
 
 from quorvel_pack import PackError, debian
+from quorvel_pack.identity import Person
 
 NAME_REFUSED = (
     "%r: not a Debian package name (lower case letters, digits, + - ., "
     "at least two characters); choose one with --name"
 )
-VERSION_REFUSED = "%r: a Debian package needs --version, starting with a digit (e.g. 1.0.2)"
-SUMMARY_REFUSED = "a Debian package needs --summary, one line of description"
+VERSION_MISSING = "a Debian package needs --version, or a version in pyproject.toml"
+VERSION_REFUSED = (
+    "version %r does not fit a Debian package: it must start with a digit (e.g. 1.0.2)"
+)
+SUMMARY_REFUSED = (
+    "a Debian package needs --summary, one line of description (or a description in "
+    "pyproject.toml)"
+)
 
 
 class FieldsTest(unittest.TestCase):
@@ -26,7 +35,7 @@ class FieldsTest(unittest.TestCase):
             ("g", "1.0", "Greets", NAME_REFUSED % "g"),
             ("-greeter", "1.0", "Greets", NAME_REFUSED % "-greeter"),
             ("greeter_app", "1.0", "Greets", NAME_REFUSED % "greeter_app"),
-            ("greeter", None, "Greets", VERSION_REFUSED % None),
+            ("greeter", None, "Greets", VERSION_MISSING),
             ("greeter", "v1.0", "Greets", VERSION_REFUSED % "v1.0"),
             ("greeter", "1.0 beta", "Greets", VERSION_REFUSED % "1.0 beta"),
             ("greeter", "1:", "Greets", VERSION_REFUSED % "1:"),
@@ -44,6 +53,28 @@ class FieldsTest(unittest.TestCase):
                     with self.assertRaises(PackError) as refused:
                         debian.check_fields(name, version, summary)
                     self.assertEqual(str(refused.exception), refusal)
+
+
+class MaintainerTest(unittest.TestCase):
+    def test_from_the_environment_else_from_the_authors(self):
+        ada, bo = Person("Ada Example", "ada@example.org"), Person("", "bo@example.org")
+        cases = [
+            (
+                {"DEBFULLNAME": "Deb", "DEBEMAIL": "deb@example.org"},
+                (ada,),
+                "Deb <deb@example.org>",
+            ),
+            ({}, (Person("Cy", ""), ada), "Ada Example <ada@example.org>"),
+            ({}, (bo,), "bo@example.org <bo@example.org>"),
+            ({}, (Person("Cy", ""),), "greeter maintainers <greeter@localhost>"),
+            # Half of the environment is the packager's word over the authors'.
+            ({"DEBEMAIL": "deb@example.org"}, (ada,), "greeter maintainers <deb@example.org>"),
+        ]
+        for environment, authors, expected in cases:
+            with self.subTest(environment=environment, authors=authors):
+                kept = {k: v for k, v in os.environ.items() if k not in ("DEBFULLNAME", "DEBEMAIL")}
+                with unittest.mock.patch.dict(os.environ, dict(kept, **environment), clear=True):
+                    self.assertEqual(expected, debian.maintainer("greeter", authors))
 
 
 class BundledSonamesTest(unittest.TestCase):

@@ -73,6 +73,45 @@ class MembersTest(unittest.TestCase):
                 ["A.txt", "a", "a/z.txt", "b.txt", "share", "share/icons", "share/icons/i.png"],
             )
 
+    def test_tree_reads_replaced_and_added_entries_from_where_they_are_staged(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            write_files(
+                tmp,
+                {
+                    "folder/lib/old.py": "",
+                    "folder/share/icons/i.png": "",
+                    "folder/Old": "",
+                    "stage/lib/new.py": "",
+                    "stage/App": "",
+                    "stage/share/icons/hicolor/a.png": "",
+                },
+            )
+            stage = os.path.join(tmp, "stage")
+            tree = members.Tree(
+                os.path.join(tmp, "folder"),
+                ("Old",),
+                (
+                    ("lib", os.path.join(stage, "lib")),
+                    ("App", os.path.join(stage, "App")),
+                    ("share/icons/hicolor", os.path.join(stage, "share/icons/hicolor")),
+                ),
+            )
+            found = {m: os.path.relpath(p, tmp) for m, p in members.tree_members(tree)}
+            self.assertEqual(
+                found,
+                {
+                    "App": "stage/App",
+                    "lib": "stage/lib",
+                    "lib/new.py": "stage/lib/new.py",
+                    "share": "folder/share",
+                    "share/icons": "folder/share/icons",
+                    "share/icons/hicolor": "stage/share/icons/hicolor",
+                    "share/icons/hicolor/a.png": "stage/share/icons/hicolor/a.png",
+                    "share/icons/i.png": "folder/share/icons/i.png",
+                },
+            )
+            self.assertEqual(list(found), sorted(found))
+
     def test_links_kept_only_when_relative_and_inside(self):
         with tempfile.TemporaryDirectory() as tmp:
             folder = os.path.join(tmp, "folder")

@@ -22,7 +22,9 @@ import unittest.mock
 import zipfile
 
 import pefile
+from PIL import Image
 
+import check_pe
 from files import snapshot, write_files
 from quorvel_pack import pe, windows
 from quorvel_pack.options import WindowsOptions
@@ -71,7 +73,37 @@ EXPECTED_FOLDER = {
     "lib/libgfortran-5.dll": os.path.join(FORTRAN_DIR, "libgfortran-5.dll"),
     "lib/libquadmath-0.dll": os.path.join(FORTRAN_DIR, "libquadmath-0.dll"),
     "lib/library.zip": None,
+    "licenses/INDEX.txt": None,
+    "licenses/python/LICENSE.txt": None,
 }
+# The interpreter's licence is the package's; the stand-ins of the outside
+# DLLs were built here, so no package of this system records them.
+OUTSIDE_DLLS = [
+    "libblas.dll",
+    "libcblas.dll",
+    "libgfortran-5.dll",
+    "liblapack.dll",
+    "libquadmath-0.dll",
+]
+LICENCES_INDEX = (
+    "component\tversion\tlicence\n"
+    "python\t3.8\tpython/LICENSE.txt\n"
+    + "".join("%s\t\t(not found)\n" % dll for dll in OUTSIDE_DLLS)
+    + "quorvel\t3.7.0.0\t(not found)\n"
+)
+IDENTITY = """\
+[project]
+name = "greeter"
+version = "2.1.0"
+description = "Greets whoever starts it"
+license = {file = "LICENSE"}
+
+[tool.quorvel]
+icon = "greeter.png"
+company = "Example Ltd"
+copyright = "Copyright 2026 Example Ltd"
+"""
+ICON_COLOUR = (30, 140, 200, 255)
 
 
 def write_package(path, dll_name="python38.dll", machine=None, drop=()):
@@ -161,6 +193,8 @@ class AssembleTest(unittest.TestCase):
             if origin is not None:
                 with open(origin, "rb") as f:
                     self.assertEqual(files[relative], f.read(), relative)
+        self.assertEqual(files["licenses/python/LICENSE.txt"], b"licence\n")
+        self.assertEqual(files["licenses/INDEX.txt"].decode(), LICENCES_INDEX)
         with zipfile.ZipFile(os.path.join(self.folder, "lib", "library.zip")) as library:
             self.assertIsNone(library.testzip())
             members = {n: library.read(n) for n in library.namelist()}
@@ -192,7 +226,9 @@ class AssembleTest(unittest.TestCase):
         shipped file that exports each name taken from it; what the
         program loads before it names lib/ lies beside it."""
         shipped = {
-            os.path.basename(r).lower(): r for r in EXPECTED_FOLDER if r != "lib/library.zip"
+            os.path.basename(r).lower(): r
+            for r in EXPECTED_FOLDER
+            if r.endswith((".exe", ".dll", ".pyd"))
         }
         beside_program = set()
         pending = ["quorvel.exe"]
@@ -213,7 +249,7 @@ class AssembleTest(unittest.TestCase):
         for name in beside_program:
             self.assertNotIn("/", shipped[name], "%s is needed before lib/ is searched" % name)
 
-    def run_program(self):
+    def run_program(self, program="quorvel.exe"):
         work = os.path.join(self.tmp.name, "work")
         os.makedirs(work, exist_ok=True)
         log = os.path.join(work, "interpreter.log")
@@ -222,7 +258,7 @@ class AssembleTest(unittest.TestCase):
         environment = dict(os.environ)
         environment.pop("QUORVEL_FAKE_RUN", None)
         completed = subprocess.run(
-            EMULATOR + [os.path.join(self.folder, "quorvel.exe")],
+            EMULATOR + [os.path.join(self.folder, program)],
             cwd=work,
             env=environment,
             timeout=TIMEOUT,
@@ -235,6 +271,8 @@ class AssembleTest(unittest.TestCase):
         self.assertEqual(packed.returncode, 0, packed.stderr)
         self.assert_folder_assembled()
         self.assert_imports_resolve()
+        for dll in OUTSIDE_DLLS:
+            self.assertIn("pack-app: warning: no licence found for %s" % dll, packed.stderr)
 
         status, calls = self.run_program()
         directory = windows_path(self.folder)
@@ -322,6 +360,20 @@ class AssembleTest(unittest.TestCase):
                 "--path does not apply with --runtime",
             ),
             (
+                "a version the Windows block cannot hold",
+                native + ["--name", "greeter", "--version", "2.1rc1"],
+                None,
+                None,
+                "version '2.1rc1' does not fit the Windows version block",
+            ),
+            (
+                "a name that Windows takes for the launcher's",
+                native + ["--name", "QUORVEL"],
+                None,
+                None,
+                "QUORVEL.exe: the folder holds a file of that name already",
+            ),
+            (
                 "a package for Linux",
                 native + ["--archive", os.path.join(self.tmp.name, "a.deb")],
                 None,
@@ -351,7 +403,7 @@ class AssembleTest(unittest.TestCase):
                 "--archive",
                 archive,
                 "--name",
-                "Demo App",
+                "Demo-App",
             )
             self.assertEqual(packed.returncode, 0, packed.stderr)
         with open(archives[0], "rb") as first, open(archives[1], "rb") as second:
@@ -362,13 +414,96 @@ class AssembleTest(unittest.TestCase):
                 for info in archive.infolist()
                 if not info.is_dir()
             }
+        # The named program stands in for the launcher's, the source of
+        # its copy, which stays in the folder only.
         self.assertEqual(
             members,
             {
-                "Demo App/" + relative: data
+                "Demo-App/" + relative: data
                 for relative, data in snapshot(self.folder, directories=False).items()
+                if relative != "quorvel.exe"
             },
         )
+        self.assertIn("Demo-App/Demo-App.exe", members)
+
+    def test_named_program_carries_the_applications_identity(self):
+        write_files(self.app, {"pyproject.toml": IDENTITY, "LICENSE": "Greeter licence\n"})
+        Image.new("RGBA", (512, 512), ICON_COLOUR).save(os.path.join(self.app, "greeter.png"))
+        packed = self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR)
+        self.assertEqual(packed.returncode, 0, packed.stderr)
+        files = snapshot(self.folder, directories=False)
+        self.assertEqual(
+            sorted(files),
+            sorted(list(EXPECTED_FOLDER) + ["greeter.exe", "licenses/greeter/LICENSE"]),
+        )
+        with open(os.path.join(INSTALLATION, "quorvel.exe"), "rb") as f:
+            built = pefile.PE(data=f.read())
+        self.assertEqual(files["quorvel.exe"], built.__data__, "the launcher stays as built")
+        self.assertTrue(
+            files["licenses/INDEX.txt"]
+            .decode()
+            .startswith("component\tversion\tlicence\ngreeter\t2.1.0\tgreeter/LICENSE\n")
+        )
+
+        named = pefile.PE(data=files["greeter.exe"])
+        table = check_pe.resources(named)
+        images = check_pe.check_icon_group(self, table)
+        with Image.open(io.BytesIO(images[0])) as largest:
+            self.assertEqual(ICON_COLOUR, largest.getpixel((128, 128)))
+        check_pe.check_fixed_version(self, named, "2.1.0")
+        self.assertEqual(
+            check_pe.string_tables(named),
+            [
+                (
+                    check_pe.STRING_TABLE_KEY,
+                    [
+                        ("Comments", ""),
+                        ("CompanyName", "Example Ltd"),
+                        ("FileDescription", "Greets whoever starts it"),
+                        ("FileVersion", "2.1.0.0"),
+                        ("InternalName", "greeter"),
+                        ("LegalCopyright", "Copyright 2026 Example Ltd"),
+                        ("LegalTrademarks", ""),
+                        ("OriginalFilename", "greeter.exe"),
+                        ("ProductName", "greeter"),
+                        ("ProductVersion", "2.1.0"),
+                    ],
+                )
+            ],
+        )
+        check_pe.check_translation(self, named)
+        built_table = check_pe.resources(built)
+        self.assertEqual(table[check_pe.RT_MANIFEST], built_table[check_pe.RT_MANIFEST])
+        self.assertEqual(check_pe.imports_by_dll(named), check_pe.imports_by_dll(built))
+        for field in ("Subsystem", "DllCharacteristics", "SizeOfStackReserve", "ImageBase"):
+            self.assertEqual(
+                getattr(named.OPTIONAL_HEADER, field), getattr(built.OPTIONAL_HEADER, field)
+            )
+        self.assertTrue(named.verify_checksum())
+
+        status, calls = self.run_program("greeter.exe")
+        directory = windows_path(self.folder)
+        self.assertIn("path %s\\lib\\library.zip;%s\\lib" % (directory, directory), calls)
+        self.assertEqual((status, calls[-1]), (0, "finalize"))
+
+        # Packed again under another name, the folder holds that one only.
+        packed = self.pack("--name", "hello")
+        self.assertEqual(packed.returncode, 0, packed.stderr)
+        programs = [n for n in os.listdir(self.folder) if n.endswith(".exe")]
+        self.assertEqual(["hello.exe", "quorvel.exe"], sorted(programs))
+
+    def test_demo_application_licences(self):
+        demo = os.path.join(SOURCE_DIR, "examples", "startup_app")
+        packed = self.pack("--native-path", BLAS_DIR, "--native-path", FORTRAN_DIR, app=demo)
+        self.assertEqual(packed.returncode, 0, packed.stderr)
+        self.assertTrue(os.path.isfile(os.path.join(self.folder, "linesearch-demo.exe")))
+        with open(os.path.join(self.folder, "licenses", "INDEX.txt")) as f:
+            rows = [line.split("\t") for line in f.read().splitlines()[1:]]
+        self.assertEqual(["linesearch-demo", "python"], [r[0] for r in rows[:2]])
+        for component, _, licence in rows:
+            if licence != "(not found)":
+                path = os.path.join(self.folder, "licenses", licence)
+                self.assertTrue(os.path.isfile(path), licence)
 
     def test_interruption_leaves_the_folder_as_it_was(self):
         # A first assembly, so that there is an old folder to keep.
