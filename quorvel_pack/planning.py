@@ -245,7 +245,8 @@ def _place_distribution(
         _place_files(metadata, placing)
         placing.distributions.append(path)
     elif entries:
-        placing.untracked.append((dist.name, entries[0][1]))
+        top = entries[0][0].split("/")[0]
+        placing.untracked.append((dist.name, os.path.join(dist.site, top)))
 
 
 def _data_dirs(found: needs.Needed) -> Dict[str, str]:

@@ -69,6 +69,15 @@ class LicencesTest(unittest.TestCase):
         with open("/usr/share/doc/python3-yaml/copyright", "rb") as f:
             self.assertEqual(("PyYAML", (("copyright", f.read()),)), (yaml.name, yaml.texts))
 
+        # Metadata in the older form: the fields in PKG-INFO (Debian installs
+        # Jinja2 so, with python3-jinja2 from tools/install-deps).
+        jinja = licences.distribution("/usr/lib/python3/dist-packages/Jinja2-3.1.2.egg-info")
+        with open("/usr/share/doc/python3-jinja2/copyright", "rb") as f:
+            self.assertEqual(
+                ("Jinja2", "3.1.2", (("copyright", f.read()),)),
+                (jinja.name, jinja.version, jinja.texts),
+            )
+
         python = licences.interpreter("/usr/lib/python3.11", "3.11.2")
         with open("/usr/share/doc/libpython3.11-minimal/copyright", "rb") as f:
             self.assertEqual(("python", (("copyright", f.read()),)), (python.name, python.texts))
