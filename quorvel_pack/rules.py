@@ -106,10 +106,14 @@ def _names(data: Dict[str, object], key: str) -> Tuple[str, ...]:
     return tuple(str(item) for item in value)
 
 
+def _name_rule(file_name: str) -> NameRule:
+    data = load(file_name, {"about": "text", "names": "names", "prefixes": "names"})
+    return NameRule(frozenset(_names(data, "names")), _names(data, "prefixes"))
+
+
 @functools.lru_cache(maxsize=None)
 def stdlib_left_out() -> NameRule:
-    data = load("stdlib_left_out.json", {"about": "text", "names": "names", "prefixes": "names"})
-    return NameRule(frozenset(_names(data, "names")), _names(data, "prefixes"))
+    return _name_rule("stdlib_left_out.json")
 
 
 def left_out_of_stdlib(name: str) -> bool:
@@ -127,10 +131,7 @@ def linux_base_libraries() -> FrozenSet[str]:
 
 @functools.lru_cache(maxsize=None)
 def windows_system_dlls() -> NameRule:
-    data = load(
-        "windows_system_dlls.json", {"about": "text", "names": "names", "prefixes": "names"}
-    )
-    return NameRule(frozenset(_names(data, "names")), _names(data, "prefixes"))
+    return _name_rule("windows_system_dlls.json")
 
 
 @functools.lru_cache(maxsize=None)

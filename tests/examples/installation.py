@@ -6,8 +6,11 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
+import unittest
 
 from boxes import without_display
+from files import write_files
 
 SOURCE_DIR = os.environ["QUORVEL_SOURCE_DIR"]
 INSTALLATION = os.environ["QUORVEL_INSTALLATION"]
@@ -31,6 +34,26 @@ def pack(app_dir, installation, *options):
         text=True,
         timeout=TIMEOUT,
     )
+
+
+class PackingCase(unittest.TestCase):
+    """Each test packs into its own copy of the installation."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.installation = copy_installation(self.tmp.name)
+
+    def app(self, name, files):
+        """An application directory holding files ({relative path: contents})."""
+        root = os.path.join(self.tmp.name, "app-" + name)
+        write_files(root, files)
+        return root
+
+    def packed(self, app_dir, *options, installation=None):
+        result = pack(app_dir, installation or self.installation, *options)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result
 
 
 def run_quorvel(installation, *args, cwd=None):

@@ -6,14 +6,13 @@ import io
 import json
 import os
 import subprocess
-import tempfile
 import unittest
 
 from PIL import Image
 
 from boxes import without_display
 from files import snapshot, write_files
-from installation import BUILD_DIR, DEMO_APP, copy_installation, pack, run_quorvel
+from installation import BUILD_DIR, DEMO_APP, PackingCase, pack, run_quorvel
 
 SIZES = (16, 32, 48, 64, 96, 128, 256)
 WHO_RUNS = "import os, sys\ndef run():\n    print(os.path.basename(sys.executable), sys.argv[1:])\n"
@@ -52,25 +51,14 @@ def icon_paths(installation, name):
     ]
 
 
-class AppIdentityTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-        self.installation = copy_installation(self.tmp.name)
-
+class AppIdentityTest(PackingCase):
     def app(self, name, files, pyproject=PYPROJECT):
-        root = os.path.join(self.tmp.name, "app-" + name)
         if pyproject:
             files = dict({"LICENSE": "Greeter licence\n", "pyproject.toml": pyproject}, **files)
-        write_files(root, files)
+        root = super().app(name, files)
         with open(os.path.join(root, "greeter.png"), "wb") as f:
             f.write(png(300))
         return root
-
-    def packed(self, app_dir, *options):
-        result = pack(app_dir, self.installation, *options)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return result
 
     def run_program(self, program, *args, **options):
         result = subprocess.run(

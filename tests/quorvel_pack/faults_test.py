@@ -10,14 +10,13 @@ import struct
 import subprocess
 import sys
 import tarfile
-import tempfile
 import time
 import unittest
 
 from elftools.elf.dynamic import DynamicSegment
 from elftools.elf.elffile import ELFFile
 from files import snapshot, write_files
-from installation import PACK_APP, copy_installation, pack, run_quorvel
+from installation import PACK_APP, PackingCase, pack, run_quorvel
 from pack_app_test import EXTENSION_SUFFIX, PRINT_RUN, build_extension, extension_source
 from quorvel_pack import fs
 
@@ -63,22 +62,7 @@ def truncate_to_half(path):
     os.truncate(path, os.path.getsize(path) // 2)
 
 
-class Fixture(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-        self.installation = copy_installation(self.tmp.name)
-
-    def app(self, name, files):
-        root = os.path.join(self.tmp.name, "app-" + name)
-        write_files(root, files)
-        return root
-
-    def assert_packs(self, app_dir, *options):
-        result = pack(app_dir, self.installation, *options)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return result
-
+class Fixture(PackingCase):
     def assert_refused(self, result, *parts):
         """A refusal: status 1 and one line that holds each of parts."""
         self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
@@ -195,7 +179,7 @@ class ArchiveTest(Fixture):
         live = open(os.path.join(self.tmp.name, others[1]))
         self.addCleanup(live.close)
         fcntl.flock(live, fcntl.LOCK_EX)
-        self.assert_packs(app_dir, "--archive", output)
+        self.packed(app_dir, "--archive", output)
         self.assertEqual(partial_files(self.tmp.name, "app.tar.gz"), [others[1]])
         self.assertTrue(os.path.exists(os.path.join(self.tmp.name, others[0])))
         self.assertTrue(tarfile.is_tarfile(output))
@@ -211,7 +195,7 @@ class ArchiveTest(Fixture):
             # Without an archive, a refusal that names the file is one line too.
             (None, "line\nfeed.py", [], "not a valid module name"),
         ]
-        self.assert_packs(self.app("first", {"__startup__.py": PRINT_RUN}))
+        self.packed(self.app("first", {"__startup__.py": PRINT_RUN}))
         for number, (output, odd_name, options, refusal) in enumerate(cases):
             with self.subTest(output=output, name=odd_name):
                 files = {"__startup__.py": PRINT_RUN, odd_name: "data"}
@@ -258,7 +242,7 @@ class BinaryTest(Fixture):
             ("library for AArch64", 1, lambda p: set_machine(p, EM_AARCH64), "AArch64"),
             ("missing library", 1, os.unlink, "library libpackdep.so.1 not found"),
         ]
-        self.assert_packs(self.app("first", {"__startup__.py": PRINT_RUN}))
+        self.packed(self.app("first", {"__startup__.py": PRINT_RUN}))
         before = snapshot(self.installation)
         for number, (name, which, damage, refusal) in enumerate(cases):
             with self.subTest(name):
@@ -289,7 +273,7 @@ class BinaryTest(Fixture):
             "vendored",
             {"__startup__.py": "import vendored\ndef run():\n    print(vendored.VALUE)\n"},
         )
-        result = self.assert_packs(app_dir, "--path", site)
+        result = self.packed(app_dir, "--path", site)
         self.assertIn("libgone.so.1", result.stderr)
         self.assertIn("vendored/bundled-libs/libhelper.so", result.stderr)
         self.assertTrue(
@@ -322,7 +306,7 @@ class TreeTest(Fixture):
         deep = "/".join(["d"] * 1100)
         output = os.path.join(self.tmp.name, "deep.tar.gz")
         for _ in range(2):  # the second run replaces the first's deep tree
-            self.assert_packs(app_dir, "--archive", output)
+            self.packed(app_dir, "--archive", output)
         self.assertEqual(run_quorvel(self.installation).stdout, "at the bottom\n")
         self.assertEqual([n for n in os.listdir(self.installation) if n.startswith(".")], [])
         with tarfile.open(output) as tar:
@@ -343,7 +327,7 @@ class TreeTest(Fixture):
                 result = pack(self.app("clash%d" % number, files), self.installation)
                 self.assert_refused(result, first, second)
         # A directory of data beside a module is no package.
-        self.assert_packs(
+        self.packed(
             self.app("data", {"__startup__.py": PRINT_RUN, "assets.py": "", "assets/a.txt": ""})
         )
 
@@ -360,7 +344,7 @@ class TreeTest(Fixture):
             f.truncate(96 << 20)
         if os.stat(big).st_blocks * 512 >= 1 << 20:
             self.skipTest("this file system does not keep holes")
-        self.assert_packs(app_dir)
+        self.packed(app_dir)
         lib = os.path.join(self.installation, "lib")
         copied = os.stat(os.path.join(lib, "big.bin"))
         self.assertEqual(copied.st_size, 1 << 30)

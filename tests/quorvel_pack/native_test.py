@@ -10,6 +10,16 @@ import unittest
 from quorvel_pack import native
 
 
+def shared_library(path, *options):
+    """Links a one-function library, f() returning 1, with the linker options."""
+    subprocess.run(
+        ["cc", "-shared", "-fPIC", "-x", "c", "-", "-o", path, *options],
+        input="int f(void) { return 1; }\n",
+        text=True,
+        check=True,
+    )
+
+
 class RunPathTest(unittest.TestCase):
     def test_copied_library_loses_its_run_paths(self):
         cases = [
@@ -21,24 +31,7 @@ class RunPathTest(unittest.TestCase):
             for name, flags in cases:
                 with self.subTest(name):
                     library = os.path.join(tmp, "lib%s.so" % name)
-                    subprocess.run(
-                        [
-                            "cc",
-                            "-shared",
-                            "-fPIC",
-                            "-x",
-                            "c",
-                            "-",
-                            "-o",
-                            library,
-                            "-Wl,-soname,lib%s.so.1" % name,
-                            "-lm",
-                            *flags,
-                        ],
-                        input="int f(void) { return 1; }\n",
-                        text=True,
-                        check=True,
-                    )
+                    shared_library(library, "-Wl,-soname,lib%s.so.1" % name, "-lm", *flags)
                     before = native.read_elf(library)
                     self.assertEqual(before.soname, "lib%s.so.1" % name)
                     self.assertEqual(bool(before.rpath or before.runpath), bool(flags))
@@ -60,24 +53,7 @@ class RunPathTest(unittest.TestCase):
     def test_base_libraries_are_never_copied(self):
         with tempfile.TemporaryDirectory() as tmp:
             binary = os.path.join(tmp, "libuser.so")
-            subprocess.run(
-                [
-                    "cc",
-                    "-shared",
-                    "-fPIC",
-                    "-x",
-                    "c",
-                    "-",
-                    "-o",
-                    binary,
-                    "-Wl,--no-as-needed",
-                    "-lm",
-                    "-lz",
-                ],
-                input="int f(void) { return 1; }\n",
-                text=True,
-                check=True,
-            )
+            shared_library(binary, "-Wl,--no-as-needed", "-lm", "-lz")
             libraries = native.needed_libraries(
                 [native.Binary("libuser.so", binary, True)], [], native.read_elf(binary).machine
             )

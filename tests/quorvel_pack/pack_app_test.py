@@ -9,14 +9,21 @@ import signal
 import subprocess
 import sys
 import sysconfig
-import tempfile
 import time
 import unittest
 import zipfile
 
 from boxes import TERMINATED
 from files import snapshot, write_files
-from installation import BUILD_DIR, INSTALLATION, PACK_APP, copy_installation, pack, run_quorvel
+from installation import (
+    BUILD_DIR,
+    INSTALLATION,
+    PACK_APP,
+    PackingCase,
+    copy_installation,
+    pack,
+    run_quorvel,
+)
 from quorvel_pack import native
 
 EXTENSION_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
@@ -61,22 +68,7 @@ def extension_source(module, body, call="", extra=""):
     )
 
 
-class PackAppTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-        self.installation = copy_installation(self.tmp.name)
-
-    def app(self, name, files):
-        root = os.path.join(self.tmp.name, "app-" + name)
-        write_files(root, files)
-        return root
-
-    def packed(self, app_dir, *options, installation=None):
-        result = pack(app_dir, installation or self.installation, *options)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return result
-
+class PackAppTest(PackingCase):
     def site_packages(self):
         """A third-party package with data, metadata and an extension module."""
         site = os.path.join(self.tmp.name, "site-packages")
