@@ -15,7 +15,7 @@ import shutil
 import signal
 import stat
 import tempfile
-from typing import Callable, Iterator, List, Tuple
+from typing import Callable, Iterator, List, Set, Tuple
 
 from . import PackError
 
@@ -48,6 +48,39 @@ def walk(top: str) -> Iterator[Tuple[str, List[str], List[str]]]:
             path = os.path.join(directory, name)
             if not os.path.islink(path):
                 pending.append(path)
+
+
+def files_following_links(top: str, left_out: Callable[[str], bool]) -> List[Tuple[str, str]]:
+    """(path relative to top, path) of every file below the directory top,
+    depth first in name order, without recursion; links are followed (one
+    back to a directory being read is refused as a loop), dangling ones and
+    the names left_out passes over."""
+    found: List[Tuple[str, str]] = []
+    # The directories being read, innermost last: (names left, path, relative path, real path).
+    reading: List[Tuple[Iterator[str], str, str, str]] = []
+    entered: Set[str] = set()
+
+    def enter(directory: str, relative: str) -> None:
+        real = os.path.realpath(directory)
+        if real in entered:
+            raise PackError("%s: symlinks form a loop" % directory)
+        entered.add(real)
+        reading.append((iter(sorted(os.listdir(directory))), directory, relative, real))
+
+    enter(top, "")
+    while reading:
+        names, directory, relative, real = reading[-1]
+        name = next(names, None)
+        if name is None:
+            reading.pop()
+            entered.discard(real)
+        elif not left_out(name):
+            path = os.path.join(directory, name)
+            if os.path.isdir(path):
+                enter(path, relative + name + "/")
+            elif os.path.isfile(path):
+                found.append((relative + name, path))
+    return found
 
 
 def make_dirs(path: str) -> None:

@@ -166,26 +166,14 @@ def _tree(source: str, target: str) -> List[Tuple[str, str]]:
     """(path in lib/, file) of every file below the directory source, placed
     at target; links are followed and their targets shipped as files
     (a loop is refused), caches and dangling links left out."""
-    entries = []
-    active: Set[str] = set()
+    return [
+        (target + "/" + relative, path)
+        for relative, path in fs.files_following_links(source, _not_shipped)
+    ]
 
-    def walk(directory: str, relative: str) -> None:
-        real = os.path.realpath(directory)
-        if real in active:
-            raise PackError("%s: symlinks form a loop" % directory)
-        active.add(real)
-        for name in sorted(os.listdir(directory)):
-            path = os.path.join(directory, name)
-            if name in analysis.NOT_SHIPPED_NAMES or name.endswith(analysis.NOT_SHIPPED_SUFFIXES):
-                continue
-            if os.path.isdir(path):
-                walk(path, relative + "/" + name)
-            elif os.path.isfile(path):
-                entries.append((relative + "/" + name, path))
-        active.discard(real)
 
-    walk(source, target)
-    return entries
+def _not_shipped(name: str) -> bool:
+    return name in analysis.NOT_SHIPPED_NAMES or name.endswith(analysis.NOT_SHIPPED_SUFFIXES)
 
 
 def _place_files(entries: List[Tuple[str, str]], placing: _Placing) -> None:

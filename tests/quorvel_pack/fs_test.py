@@ -175,8 +175,32 @@ class TreeTest(unittest.TestCase):
             fs.make_dirs(deep)  # already there
             write_files(deep, {"leaf.txt": "x"})
             self.assertEqual(len(list(fs.walk(os.path.join(tmp, "top")))), 1101)
+            found = fs.files_following_links(os.path.join(tmp, "top"), lambda name: False)
+            self.assertEqual([("d/" * 1100 + "leaf.txt", os.path.join(deep, "leaf.txt"))], found)
             fs.remove_tree(os.path.join(tmp, "top"))
             self.assertEqual(os.listdir(tmp), [])
+
+    def test_files_following_links(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            write_files(tmp, {"data/b.txt": "", "data/a/c.txt": "", "data/skip.pyc": ""})
+            write_files(tmp, {"elsewhere/d.txt": ""})
+            os.symlink(os.path.join(tmp, "elsewhere"), os.path.join(tmp, "data", "linked"))
+            os.symlink(os.path.join(tmp, "gone"), os.path.join(tmp, "data", "dangling"))
+            found = fs.files_following_links(
+                os.path.join(tmp, "data"), lambda n: n.endswith(".pyc")
+            )
+            self.assertEqual(
+                [
+                    ("a/c.txt", os.path.join(tmp, "data", "a", "c.txt")),
+                    ("b.txt", os.path.join(tmp, "data", "b.txt")),
+                    ("linked/d.txt", os.path.join(tmp, "data", "linked", "d.txt")),
+                ],
+                found,
+            )
+            # Two directories that link to each other are a loop.
+            os.symlink(os.path.join(tmp, "data"), os.path.join(tmp, "elsewhere", "back"))
+            with self.assertRaisesRegex(PackError, "symlinks form a loop"):
+                fs.files_following_links(os.path.join(tmp, "data"), lambda n: False)
 
     def test_remove_tree_removes_links_not_what_they_name(self):
         with tempfile.TemporaryDirectory() as tmp:
