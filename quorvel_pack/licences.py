@@ -16,7 +16,7 @@ import re
 import subprocess
 from typing import Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple
 
-from . import PackError
+from . import PackError, fs
 from .identity import Identity
 
 DIRECTORY = "licenses"
@@ -191,7 +191,7 @@ def _licence_files_held(dist_info: str) -> List[Tuple[str, bytes]]:
     """The licence files of a .dist-info: at its top by their names, and
     everything under its licenses/ directory."""
     texts = []
-    for base, _, names in os.walk(dist_info):
+    for base, _, names in fs.walk(dist_info):
         relative = os.path.relpath(base, dist_info)
         for file_name in sorted(names):
             in_licences = relative.split(os.sep)[0] == "licenses"
@@ -216,7 +216,7 @@ def without_metadata(shipped: Sequence[Tuple[str, str]]) -> List[Component]:
 def _first_file(path: str) -> str:
     """path, or for a directory the first file in it, which the system's
     records name (a directory may be shared by several packages)."""
-    for base, dirs, names in os.walk(path):
+    for base, dirs, names in fs.walk(path):
         dirs[:] = sorted(d for d in dirs if d != "__pycache__")
         installed = sorted(n for n in names if not n.endswith(".pyc"))
         if installed:
